@@ -1,0 +1,284 @@
+/* Orvane: calibration of phase-detection (PD) autofocus pixels.
+ *
+ * One C interface for hosts written in C or C++. All records are plain,
+ * little-endian structs with fixed layouts; the calibration context is
+ * opaque. Every entry point runs synchronously on the caller's thread.
+ */
+#ifndef ORVANE_H
+#define ORVANE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define ORVANE_API __declspec(dllexport)
+#elif defined(__GNUC__)
+#define ORVANE_API __attribute__((visibility("default")))
+#else
+#define ORVANE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Status words --------------------------------------------------------
+ * 0 is success; otherwise the OR of the flags below. ORVANE_HARD_FAILURE
+ * (all bits set) absorbs every other bit. */
+#define ORVANE_OK 0x0u
+#define ORVANE_LENS_OUT_OF_RANGE 0x2u  /* lens position outside [lens_min, lens_max] */
+#define ORVANE_LAYOUT_UNUSABLE 0x4u    /* no PD pairs, zero block size, nothing extracted */
+#define ORVANE_LEVEL_TOO_HIGH 0x8u     /* gain map: a PD level above max_level */
+#define ORVANE_LEVEL_TOO_LOW 0x10u     /* gain map: a PD level below min_level */
+#define ORVANE_GAIN_TOO_HIGH 0x20u     /* gain map: a gain above max_gain */
+#define ORVANE_PD_AT_EDGE 0x40u        /* disparity at or beyond the search range edge */
+#define ORVANE_INVALID_ROI 0x80u       /* invalid window rectangle (per-frame flags) */
+#define ORVANE_NOT_MONOTONIC 0x80u     /* DCC map: PD curve not monotonic, residual high */
+#define ORVANE_TOO_FEW_FRAMES 0x100u   /* DCC map: too few frames for the fit */
+#define ORVANE_DCC_DEVIATION 0x200u    /* DCC map: zero-PD offset above dcc_dev_limit */
+#define ORVANE_PD_RANGE_LOW 0x400u     /* DCC map: PD spread below min_pd_range */
+#define ORVANE_FOCUS_FAILED 0x1000u    /* focus measure failed for a window */
+#define ORVANE_PEAK_AT_END 0x2000u     /* focus peak at or beyond an end of the sweep */
+#define ORVANE_HARD_FAILURE 0xFFFFFFFFu
+
+/* ---- Capacities ------------------------------------------------------- */
+#define ORVANE_FRAME_SLOTS 12
+#define ORVANE_MAX_WINDOWS 144      /* per frame */
+#define ORVANE_MAX_DCC_WINDOWS 48   /* per DCC map */
+#define ORVANE_MAX_GAIN_CELLS 256
+#define ORVANE_MAX_PD_PAIRS 128
+#define ORVANE_MAX_FILTER_TAPS 31
+#define ORVANE_SAD_CURVE_LEN 101
+#define ORVANE_IMAGE_CAPACITY 20000000u /* samples per PD image */
+#define ORVANE_ROI_CAPACITY 2000000u    /* samples per window cut-out */
+#define ORVANE_STATE_DUMP_SIZE 726292u  /* bytes of a state dump file */
+
+/* Largest block each writer can produce, and the bytes it always clears. */
+#define ORVANE_BLOCK_BUFFER_SIZE 1133u    /* single layout */
+#define ORVANE_BLOCK_HV_BUFFER_SIZE 2253u /* both layouts */
+#define ORVANE_BLOCK_COF_BUFFER_SIZE 104u /* curve of field */
+#define ORVANE_LIB_VERSION_BUFFER_SIZE 39u
+#define ORVANE_LIB_FEATURES_BUFFER_SIZE 252u
+
+/* ---- Records ---------------------------------------------------------- */
+
+/* Tuning record copied into the context at creation (356 bytes). */
+typedef struct cal_settings {
+    int8_t dump_tag;          /* 0: carried into the state dump only */
+    uint8_t focus_abs_sum;    /* 1: 1 selects the absolute-sum focus measure */
+    uint8_t focus_tapered;    /* 2: 1 selects the tapered focus measure */
+    int8_t gain_rows;         /* 3 */
+    int8_t gain_cols;         /* 4 */
+    int8_t gain_shift;        /* 5: fraction bits of generated gains */
+    int8_t win_rows;          /* 6 */
+    int8_t win_cols;          /* 7 */
+    int8_t dcc_shift;         /* 8: fraction bits of stored DCC values */
+    uint8_t reserved0[3];     /* 9 */
+    float filter_taps[31];    /* 12 */
+    uint8_t filter_tap_count; /* 136 */
+    int8_t sweep_frames;      /* 137 */
+    int8_t max_shift;         /* 138: search range in sensor pixels */
+    int8_t trim_frames;       /* 139 */
+    int8_t min_pd_range;      /* 140 */
+    uint8_t reserved1[3];     /* 141 */
+    float win_margin;         /* 144: window enlargement, in grid cells */
+    float dcc_dev_limit[48];  /* 148 */
+    float residual_limit;     /* 340 */
+    int8_t pd_pitch_2pd;      /* 344 */
+    uint8_t reserved2[3];     /* 345 */
+    float lens_min;           /* 348 */
+    float lens_max;           /* 352 */
+} cal_settings;
+
+/* PD layout of a sensor (2,072 bytes). */
+typedef struct sensor_cfg {
+    uint16_t reserved0[2];
+    uint16_t image_width;
+    uint16_t image_height;
+    uint16_t black_level;
+    uint16_t reserved1;
+    uint16_t block_width;
+    uint16_t block_height;
+    uint16_t margin_x;
+    uint16_t margin_y;
+    uint16_t pair_count;
+    uint16_t left_x[128];
+    uint16_t left_y[128];
+    uint16_t right_x[128];
+    uint16_t right_y[128];
+    uint16_t v_left_x[128];
+    uint16_t v_left_y[128];
+    uint16_t v_right_x[128];
+    uint16_t v_right_y[128];
+    uint16_t bayer_channel; /* 1..4 fixed; 0 or 5+ detected from the frame */
+} sensor_cfg;
+
+/* Gain map (2,054 bytes); gains are fixed point with unity 512. */
+typedef struct gainmap {
+    uint8_t version;  /* always 4 when generated */
+    uint8_t reserved; /* never written by the library */
+    uint16_t cols;
+    uint16_t rows;
+    uint16_t left[256];
+    uint16_t right[256];
+    uint16_t left_v[256];
+    uint16_t right_v[256];
+} gainmap;
+
+/* Limits a generated gain map is checked against (8 bytes). */
+typedef struct gain_limits {
+    uint16_t max_gain;
+    uint16_t min_level;
+    uint16_t max_level;
+    uint16_t level_window;
+} gain_limits;
+
+/* DCC map (8 + 2 x windows bytes, at most 104). */
+typedef struct dccmap {
+    uint8_t version;  /* 4 */
+    uint8_t reserved; /* never written by the library */
+    uint16_t dcc_shift;
+    uint16_t win_cols;
+    uint16_t win_rows;
+    int16_t dcc[48];
+} dccmap;
+
+/* Output of the PD readouts (580 bytes). */
+typedef struct pd_map {
+    uint16_t cols;
+    uint16_t rows;
+    float pd[144];
+} pd_map;
+
+/* The calibration context (about 217 MB); opaque to the host. */
+typedef struct cal_context cal_context;
+
+/* ---- Context ------------------------------------------------------------ */
+ORVANE_API cal_context* Orvane_create(const cal_settings* settings);
+ORVANE_API int32_t Orvane_destroy(cal_context* ctx);
+
+/* ---- Identification ---------------------------------------------------- */
+ORVANE_API int32_t Orvane_get_lib_version(char* buffer);  /* >= 39 bytes */
+ORVANE_API int32_t Orvane_get_lib_features(char* buffer); /* >= 252 bytes */
+
+/* ---- Sensor configuration check ----------------------------------------- */
+ORVANE_API uint32_t Orvane_validate_sensor_cfg(const uint16_t* raw, const sensor_cfg* cfg,
+                                               uint16_t* left, uint16_t* right);
+
+/* ---- Gain map ------------------------------------------------------------ */
+ORVANE_API uint32_t Orvane_get_gainmap(cal_context* ctx, const uint16_t* raw,
+                                       const sensor_cfg* cfg, gainmap* map,
+                                       const gain_limits* limits);
+ORVANE_API uint32_t Orvane_get_gainmap_vertical(cal_context* ctx, const uint16_t* raw,
+                                                const sensor_cfg* cfg, gainmap* map,
+                                                const gain_limits* limits);
+ORVANE_API uint32_t Orvane_get_gainmap_2pd(cal_context* ctx, const uint16_t* left,
+                                           const uint16_t* right, int32_t width, int32_t height,
+                                           int32_t black_level, gainmap* map,
+                                           const gain_limits* limits, float lens_position);
+
+/* ---- Frame intake and PD readout ----------------------------------------- */
+ORVANE_API uint32_t Orvane_add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position,
+                                   const uint16_t* raw, const sensor_cfg* cfg,
+                                   const gainmap* map);
+ORVANE_API uint32_t Orvane_add_raw_vertical(cal_context* ctx, int32_t frame_index,
+                                            int32_t lens_position, const uint16_t* raw,
+                                            const sensor_cfg* cfg, const gainmap* map);
+/* The two images are corrected in place; afterwards left holds their mean. */
+ORVANE_API uint32_t Orvane_add_raw_2pd(cal_context* ctx, int32_t frame_index,
+                                       int32_t lens_position, uint16_t* left, uint16_t* right,
+                                       int32_t width, int32_t height, int32_t black_level,
+                                       const gainmap* map, float lens_position_f);
+ORVANE_API uint32_t Orvane_get_raw_pd(cal_context* ctx, const uint16_t* raw,
+                                      const sensor_cfg* cfg, const gainmap* map, pd_map* out);
+ORVANE_API uint32_t Orvane_get_raw_pd_2pd(cal_context* ctx, uint16_t* left, uint16_t* right,
+                                          int32_t width, int32_t height, int32_t black_level,
+                                          const gainmap* map, pd_map* out);
+
+/* ---- DCC map ----------------------------------------------------------------
+ * dump_path may be NULL (no state dump). */
+ORVANE_API uint32_t Orvane_get_dccmap(cal_context* ctx, dccmap* map, const char* dump_path);
+
+/* ---- Calibration blocks -----------------------------------------------------
+ * Writers return the offset of the checksum byte (block length - 1), or -1
+ * when a record claims more cells or windows than it can hold. */
+ORVANE_API int32_t Orvane_get_calibration_block(const gainmap* map, const dccmap* dcc,
+                                                uint8_t* out);
+ORVANE_API int32_t Orvane_get_calibration_block_vertical(const gainmap* map, const dccmap* dcc,
+                                                         uint8_t* out);
+ORVANE_API int32_t Orvane_get_calibration_block_horizontal_vertical(const gainmap* map_h,
+                                                                    const dccmap* dcc_h,
+                                                                    const gainmap* map_v,
+                                                                    const dccmap* dcc_v,
+                                                                    uint8_t* out);
+ORVANE_API int32_t Orvane_get_calibration_block_horizontal_vertical_without_dcc(
+    const gainmap* map_h, const dccmap* dcc_h, const gainmap* map_v, const void* unused,
+    uint8_t* out);
+ORVANE_API int32_t Orvane_get_calibration_curve_of_field_block(const cal_context* ctx,
+                                                               uint8_t* out);
+ORVANE_API uint32_t Orvane_read_calibration_block(gainmap* map, dccmap* dcc,
+                                                  const uint8_t* block);
+
+#ifdef __cplusplus
+}
+#endif
+
+/* ---- Layout checks ------------------------------------------------------ */
+#ifdef __cplusplus
+#define ORVANE_STATIC_ASSERT static_assert
+#else
+#define ORVANE_STATIC_ASSERT _Static_assert
+#endif
+ORVANE_STATIC_ASSERT(sizeof(cal_settings) == 356, "cal_settings is 356 bytes");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, gain_rows) == 3, "gain_rows");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, dcc_shift) == 8, "dcc_shift");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, filter_taps) == 12, "filter_taps");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, filter_tap_count) == 136, "filter_tap_count");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, sweep_frames) == 137, "sweep_frames");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, max_shift) == 138, "max_shift");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, trim_frames) == 139, "trim_frames");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, min_pd_range) == 140, "min_pd_range");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, win_margin) == 144, "win_margin");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, dcc_dev_limit) == 148, "dcc_dev_limit");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, residual_limit) == 340, "residual_limit");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, pd_pitch_2pd) == 344, "pd_pitch_2pd");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, lens_min) == 348, "lens_min");
+ORVANE_STATIC_ASSERT(offsetof(cal_settings, lens_max) == 352, "lens_max");
+
+ORVANE_STATIC_ASSERT(sizeof(sensor_cfg) == 2072, "sensor_cfg is 2,072 bytes");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, image_width) == 4, "image_width");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, black_level) == 8, "black_level");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, block_width) == 12, "block_width");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, margin_x) == 16, "margin_x");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, pair_count) == 20, "pair_count");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, left_x) == 22, "left_x");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, left_y) == 278, "left_y");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, right_x) == 534, "right_x");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, right_y) == 790, "right_y");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, v_left_x) == 1046, "v_left_x");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, v_left_y) == 1302, "v_left_y");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, v_right_x) == 1558, "v_right_x");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, v_right_y) == 1814, "v_right_y");
+ORVANE_STATIC_ASSERT(offsetof(sensor_cfg, bayer_channel) == 2070, "bayer_channel");
+
+ORVANE_STATIC_ASSERT(sizeof(gainmap) == 2054, "gainmap is 2,054 bytes");
+ORVANE_STATIC_ASSERT(offsetof(gainmap, cols) == 2, "cols");
+ORVANE_STATIC_ASSERT(offsetof(gainmap, rows) == 4, "rows");
+ORVANE_STATIC_ASSERT(offsetof(gainmap, left) == 6, "left");
+ORVANE_STATIC_ASSERT(offsetof(gainmap, right) == 518, "right");
+ORVANE_STATIC_ASSERT(offsetof(gainmap, left_v) == 1030, "left_v");
+ORVANE_STATIC_ASSERT(offsetof(gainmap, right_v) == 1542, "right_v");
+
+ORVANE_STATIC_ASSERT(sizeof(gain_limits) == 8, "gain_limits is 8 bytes");
+ORVANE_STATIC_ASSERT(offsetof(gain_limits, level_window) == 6, "level_window");
+
+ORVANE_STATIC_ASSERT(sizeof(dccmap) == 104, "dccmap is 104 bytes");
+ORVANE_STATIC_ASSERT(offsetof(dccmap, dcc_shift) == 2, "dcc_shift");
+ORVANE_STATIC_ASSERT(offsetof(dccmap, win_cols) == 4, "win_cols");
+ORVANE_STATIC_ASSERT(offsetof(dccmap, win_rows) == 6, "win_rows");
+ORVANE_STATIC_ASSERT(offsetof(dccmap, dcc) == 8, "dcc");
+
+ORVANE_STATIC_ASSERT(sizeof(pd_map) == 580, "pd_map is 580 bytes");
+ORVANE_STATIC_ASSERT(offsetof(pd_map, pd) == 4, "pd");
+
+#endif /* ORVANE_H */
