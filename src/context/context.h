@@ -100,6 +100,13 @@ struct focus_tables {
     uint16_t weights[kMaxRowLength];
 };
 
+// Per-column terms of the gain application, computed once per image.
+struct gain_columns {
+    float frac[kMaxRowLength];
+    uint16_t c0[kMaxRowLength];
+    uint16_t c1[kMaxRowLength];
+};
+
 }  // namespace orvane
 
 // The layout of the documented regions is fixed; extra working tables follow
@@ -122,6 +129,7 @@ struct cal_context {
     int32_t profile_right_v[6000];
     float sad_scratch[101];
     orvane::focus_tables focus;
+    orvane::gain_columns gain_cols;
 };
 static_assert(offsetof(cal_context, state) == 356, "state region starts at byte 356");
 static_assert(offsetof(cal_context, sad_scratch) + sizeof(float) * 101 == 216823052,

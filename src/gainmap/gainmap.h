@@ -25,8 +25,9 @@ uint32_t generate_gain_tables(cal_context& ctx, const uint16_t* first, const uin
                               uint16_t width, uint16_t height, uint16_t black, gainmap& map,
                               const gain_limits& limits, gain_tables which);
 
-// In place; width or height 1 uses table position 0 on that axis.
+// In place; width or height 1 uses table position 0 on that axis. `columns`
+// is scratch for the per-column terms (the context's gain_cols).
 void apply_gain_table(uint16_t* image, uint16_t width, uint16_t height, const uint16_t* table,
-                      uint16_t table_cols, uint16_t table_rows);
+                      uint16_t table_cols, uint16_t table_rows, gain_columns& columns);
 
 }  // namespace orvane
