@@ -1,0 +1,1 @@
+// Placeholder until the synthetic sensor lands.
