@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "context/context.h"
+
+namespace {
+
+struct context_deleter {
+    void operator()(cal_context* ctx) const { Orvane_destroy(ctx); }
+};
+using context_ptr = std::unique_ptr<cal_context, context_deleter>;
+
+const uint8_t* bytes(const cal_context* ctx) { return reinterpret_cast<const uint8_t*>(ctx); }
+
+TEST(Context, DestroyNullFailsAndValidSucceeds) {
+    EXPECT_EQ(Orvane_destroy(nullptr), -1);
+    cal_settings settings{};
+    cal_context* ctx = Orvane_create(&settings);
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(Orvane_destroy(ctx), 0);
+}
+
+TEST(Context, FreshContextHoldsSettingsAndDerivedFieldsOnly) {
+    cal_settings settings{};
+    auto* raw = reinterpret_cast<uint8_t*>(&settings);
+    for (size_t i = 0; i < sizeof settings; ++i) raw[i] = static_cast<uint8_t>(i * 7 + 1);
+    raw[0] = 0x85;
+    raw[1] = 0x01;
+    raw[137] = 0xFF;
+    context_ptr ctx(Orvane_create(&settings));
+    ASSERT_TRUE(ctx);
+
+    EXPECT_EQ(std::memcmp(bytes(ctx.get()), &settings, sizeof settings), 0);
+    // dump_tag sign-extended, then the focus_abs_sum copy and a zero pad byte.
+    const uint8_t head[4] = {0x85, 0xFF, 0x01, 0x00};
+    EXPECT_EQ(std::memcmp(bytes(ctx.get()) + 356, head, 4), 0);
+    EXPECT_EQ(ctx->state.sweep_frames, -1);
+    EXPECT_EQ(ctx->state.frames_added, 0);
+
+    // Every other state byte is zero.
+    const uint8_t* state = bytes(ctx.get()) + 356;
+    for (size_t i = 4; i < sizeof(orvane::cal_state); ++i) {
+        if (i == 725698 || i == 725699) continue;  // sweep_frames
+        ASSERT_EQ(state[i], 0) << "state byte " << i;
+    }
+}
+
+TEST(Context, SweepFramesIsSignExtendedFromTheSettingsByte) {
+    cal_settings settings{};
+    settings.sweep_frames = 9;
+    context_ptr ctx(Orvane_create(&settings));
+    const uint8_t* p = bytes(ctx.get()) + 726054;
+    EXPECT_EQ(p[0], 9);
+    EXPECT_EQ(p[1], 0);
+}
+
+// The state region is a file format: every field must sit at its
+// documented context offset, whatever the compiler does with the structs.
+TEST(Context, StateFieldsSitAtTheirDocumentedOffsets) {
+    cal_settings settings{};
+    context_ptr ctx(Orvane_create(&settings));
+    cal_context* c = ctx.get();
+    auto at = [&](const void* field) {
+        return static_cast<size_t>(reinterpret_cast<const uint8_t*>(field) - bytes(c));
+    };
+    EXPECT_EQ(at(&c->state.dump_tag), 356u);
+    EXPECT_EQ(at(&c->state.focus_abs_sum), 358u);
+    EXPECT_EQ(at(&c->state.gain_cols), 360u);
+    EXPECT_EQ(at(&c->state.gain_rows), 362u);
+    EXPECT_EQ(at(&c->state.gain_left), 364u);
+    EXPECT_EQ(at(&c->state.gain_right), 876u);
+    EXPECT_EQ(at(&c->state.dcc_shift), 1388u);
+    EXPECT_EQ(at(&c->state.win_cols), 1390u);
+    EXPECT_EQ(at(&c->state.win_rows), 1392u);
+    EXPECT_EQ(at(&c->state.dcc), 1394u);
+    EXPECT_EQ(at(&c->state.peak_lens), 1684u);
+    EXPECT_EQ(at(&c->state.zero_pd_lens), 1972u);
+    EXPECT_EQ(at(&c->state.zero_pd_offset), 2260u);
+    EXPECT_EQ(at(&c->state.zero_pd_offset_norm), 2548u);
+    EXPECT_EQ(at(&c->state.fit_residual), 3124u);
+    EXPECT_EQ(at(&c->state.slots), 3700u);
+    EXPECT_EQ(at(&c->state.frames_added), 726052u);
+    EXPECT_EQ(at(&c->state.sweep_frames), 726054u);
+    EXPECT_EQ(at(&c->state.frames_fitted), 726056u);
+    EXPECT_EQ(at(&c->state.max_shift), 726058u);
+    EXPECT_EQ(at(&c->state.win_margin), 726060u);
+    EXPECT_EQ(at(&c->state.bayer_channel), 726064u);
+    EXPECT_EQ(at(&c->state.dcc_dev_limit), 726068u);
+    EXPECT_EQ(at(&c->state.dcc_flags), 726644u);
+    EXPECT_EQ(sizeof(orvane::cal_state), 726292u);
+
+    for (int k = 0; k < 12; ++k) {
+        const orvane::frame_slot& s = c->state.slots[k];
+        const size_t base = 3700u + 60196u * static_cast<size_t>(k);
+        EXPECT_EQ(at(&s.pd), base);
+        EXPECT_EQ(at(&s.focus), base + 576);
+        EXPECT_EQ(at(&s.confidence), base + 1152);
+        EXPECT_EQ(at(&s.flags), base + 1440);
+        EXPECT_EQ(at(&s.sad_curve), base + 2016);
+        EXPECT_EQ(at(&s.sad_curve[1][0]), base + 2016 + 404);
+        EXPECT_EQ(at(&s.lens_position), base + 60192);
+    }
+    // Working buffers follow the state region in their documented order.
+    EXPECT_EQ(at(&c->img_left), 726648u);
+    EXPECT_EQ(at(&c->sad_scratch) + 404, 216823052u);
+}
+
+TEST(Context, ContextsAreIndependent) {
+    cal_settings a{}, b{};
+    a.dump_tag = 1;
+    b.dump_tag = 2;
+    context_ptr ca(Orvane_create(&a));
+    context_ptr cb(Orvane_create(&b));
+    ca->state.frames_added = 5;
+    EXPECT_EQ(cb->state.frames_added, 0);
+    EXPECT_EQ(ca->state.dump_tag, 1);
+    EXPECT_EQ(cb->state.dump_tag, 2);
+}
+
+TEST(Identification, VersionTextAndLength) {
+    char buf[64];
+    std::memset(buf, 'x', sizeof buf);
+    const int32_t n = Orvane_get_lib_version(buf);
+    EXPECT_STREQ(buf, "Orvane Library, Version-L (Official).\n");
+    EXPECT_EQ(n, static_cast<int32_t>(std::strlen(buf)));
+    EXPECT_LE(n + 1, ORVANE_LIB_VERSION_BUFFER_SIZE);
+    char again[64];
+    EXPECT_EQ(Orvane_get_lib_version(again), n);
+    EXPECT_STREQ(again, buf);
+}
+
+TEST(Identification, FeaturesTextOverwritesTheBuffer) {
+    char buf[300];
+    std::memset(buf, 'x', sizeof buf);
+    std::strcpy(buf, "stale text that must not survive");
+    EXPECT_EQ(Orvane_get_lib_features(buf), 251);
+    const std::string text(buf);
+    EXPECT_EQ(text.size(), 251u);
+    EXPECT_EQ(text.rfind("Features:\n", 0), 0u);
+    int feature_lines = 0;
+    size_t pos = 0;
+    while ((pos = text.find("\n  ", pos)) != std::string::npos) {
+        ++feature_lines;
+        ++pos;
+    }
+    EXPECT_EQ(feature_lines, 5);
+    EXPECT_NE(text.find("  Sensor configuration file is provided by sensor manufacturers.\n"),
+              std::string::npos);
+    EXPECT_EQ(text.back(), '\n');
+    char again[300];
+    EXPECT_EQ(Orvane_get_lib_features(again), 251);
+    EXPECT_STREQ(again, buf);
+}
+
+TEST(Truncation, SixteenBitWrapAndSaturation) {
+    using namespace orvane;
+    EXPECT_EQ(trunc16_wrap(1234.9f), 1234);
+    EXPECT_EQ(trunc16_wrap(-3.7f), -3);
+    EXPECT_EQ(trunc16_wrap(40000.5f), -25536);
+    EXPECT_EQ(trunc16_wrap(NAN), 0);
+    EXPECT_EQ(trunc16_wrap(INFINITY), 0);
+    EXPECT_EQ(trunc_i32(3e9f), INT32_MIN);
+    EXPECT_EQ(trunc_i32(-2147483648.0f), INT32_MIN);
+    EXPECT_EQ(trunc_i32(2147483520.0f), 2147483520);
+    EXPECT_EQ(trunc16_sat(40000.5f), 32767);
+    EXPECT_EQ(trunc16_sat(-40000.0f), -32768);
+    EXPECT_EQ(trunc16_sat(NAN), 0);
+    EXPECT_EQ(trunc16_sat(-INFINITY), -32768);
+    EXPECT_EQ(trunc16_sat(-3.7f), -3);
+    EXPECT_EQ(trunc16_sat(32767.9f), 32767);
+    EXPECT_EQ(count_u16(-1), 0xFFFF);
+}
+
+}  // namespace

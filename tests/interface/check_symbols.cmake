@@ -1,0 +1,27 @@
+# Fails unless the shared library exports exactly the expected entry points.
+execute_process(COMMAND nm -D --defined-only --format=posix ${LIB}
+                OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
+set(found "")
+foreach(line ${lines})
+  string(REGEX MATCH "^([^ ]+) ([A-Za-z]) " m "${line}")
+  if(m)
+    set(sym ${CMAKE_MATCH_1})
+    set(kind ${CMAKE_MATCH_2})
+    # Text, data and weak definitions are exports; skip the dynamic
+    # linker's own markers.
+    if(kind MATCHES "^[TDBRVWiu]$" AND NOT sym MATCHES "^(_init|_fini|_edata|_end|__bss_start)$")
+      list(APPEND found ${sym})
+    endif()
+  endif()
+endforeach()
+list(SORT found)
+file(STRINGS ${EXPECTED} expected)
+list(SORT expected)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "exported symbols differ\n  found:    ${found}\n  expected: ${expected}")
+endif()
+message(STATUS "exports exactly the ${EXPECTED} list")
