@@ -1,0 +1,29 @@
+// Frame intake of raw frames with arbitrary settings, layouts and gain maps.
+#include <cstdlib>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "orvane.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz_input in(data, size);
+    const auto settings = in.take<cal_settings>();
+    auto cfg = in.take<sensor_cfg>();
+    const auto map = in.take<gainmap>();
+    const auto frame_index = in.take<int32_t>();
+    const auto lens = in.take<int32_t>();
+    cfg.image_width = static_cast<uint16_t>(cfg.image_width % 521);
+    cfg.image_height = static_cast<uint16_t>(cfg.image_height % 263);
+    const auto raw = in.samples(size_t{cfg.image_width} * cfg.image_height);
+
+    cal_context* ctx = Orvane_create(&settings);
+    if (ctx == nullptr) return 0;
+    Orvane_add_raw(ctx, frame_index, lens, raw.data(), &cfg, &map);
+    Orvane_add_raw_vertical(ctx, frame_index, lens, raw.data(), &cfg, &map);
+    pd_map out{};
+    Orvane_get_raw_pd(ctx, raw.data(), &cfg, &map, &out);
+    dccmap dcc{};
+    Orvane_get_dccmap(ctx, &dcc, nullptr);
+    Orvane_destroy(ctx);
+    return 0;
+}

@@ -1,0 +1,35 @@
+// Dual-photodiode intake, readout and gain map with arbitrary settings,
+// image sizes and gain maps.
+#include <cstdlib>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "orvane.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz_input in(data, size);
+    const auto settings = in.take<cal_settings>();
+    const auto map = in.take<gainmap>();
+    const auto limits = in.take<gain_limits>();
+    const auto frame_index = in.take<int32_t>();
+    const auto lens = in.take<int32_t>();
+    const auto black = in.take<int32_t>();
+    const int32_t width = in.take<uint16_t>() % 300;
+    const int32_t height = in.take<uint16_t>() % 200;
+    const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+    auto left = in.samples(n + 1);
+    auto right = left;
+    for (auto& v : right) v = static_cast<uint16_t>(v ^ 0x5A5A);
+
+    cal_context* ctx = Orvane_create(&settings);
+    if (ctx == nullptr) return 0;
+    gainmap generated{};
+    Orvane_get_gainmap_2pd(ctx, left.data(), right.data(), width, height, black, &generated,
+                           &limits, static_cast<float>(lens));
+    Orvane_add_raw_2pd(ctx, frame_index, lens, left.data(), right.data(), width, height, black,
+                       &map, static_cast<float>(lens));
+    pd_map out{};
+    Orvane_get_raw_pd_2pd(ctx, left.data(), right.data(), width, height, black, &map, &out);
+    Orvane_destroy(ctx);
+    return 0;
+}

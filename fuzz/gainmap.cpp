@@ -1,0 +1,27 @@
+// Gain map generation from arbitrary settings, layouts, limits and frames.
+#include <cstdlib>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "orvane.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz_input in(data, size);
+    const auto settings = in.take<cal_settings>();
+    auto cfg = in.take<sensor_cfg>();
+    const auto limits = in.take<gain_limits>();
+    cfg.image_width = static_cast<uint16_t>(cfg.image_width % 521);
+    cfg.image_height = static_cast<uint16_t>(cfg.image_height % 263);
+    const auto raw = in.samples(size_t{cfg.image_width} * cfg.image_height);
+
+    cal_context* ctx = Orvane_create(&settings);
+    if (ctx == nullptr) return 0;
+    gainmap map{};
+    Orvane_get_gainmap(ctx, raw.data(), &cfg, &map, &limits);
+    Orvane_get_gainmap_vertical(ctx, raw.data(), &cfg, &map, &limits);
+    const int32_t w = cfg.image_width / 4, h = cfg.image_height / 4;
+    Orvane_get_gainmap_2pd(ctx, raw.data(), raw.data(), w, h, cfg.black_level, &map, &limits,
+                           static_cast<float>(cfg.margin_x));
+    Orvane_destroy(ctx);
+    return 0;
+}
