@@ -19,13 +19,17 @@ roi_rect window_rect(uint16_t i, uint16_t j, uint16_t rows, uint16_t cols, float
 // 0, or 128 (after printing the diagnostic) for a rectangle outside [0, 1].
 uint32_t cut_roi(const uint16_t* image, uint16_t image_width, uint16_t image_height,
                  const roi_rect& rect, uint16_t* roi, uint16_t* out_width, uint16_t* out_height);
-// Sizes cut_roi would give, without cutting.
+// Sizes cut_roi would give, without cutting; 0 x 0 for a rejected rectangle.
 void roi_size(uint16_t image_width, uint16_t image_height, const roi_rect& rect,
               uint16_t* out_width, uint16_t* out_height);
 
+// Profiles of a cut-out; sums wrap modulo 2^32.
 void column_sums(const uint16_t* roi, uint16_t ncols, uint16_t nrows, int32_t* profile);
 void row_sums(const uint16_t* roi, uint16_t ncols, uint16_t nrows, int32_t* profile);
+// In place. Leaves the profile alone when n is 0 or above the profile
+// capacity, or the tap count is outside 0..31.
 void filter_profile(int32_t* profile, uint16_t n, const float* taps, int8_t tap_count);
+// Writes 2 * shift_range + 1 entries; nothing for a shift range above 50.
 void compute_sad_curve(const int32_t* first, const int32_t* second, uint16_t n, float* curve,
                        uint16_t shift_range);
 void find_sad_minimum(const float* curve, uint16_t shift_range, uint16_t pd_pitch,

@@ -1,0 +1,153 @@
+// Per-frame PD sweep over the window grid, and its capacity check.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "pd/pd.h"
+
+namespace orvane {
+
+namespace {
+
+uint16_t shift_range_of(const cal_context& ctx, uint16_t pd_pitch) {
+    return static_cast<uint16_t>(count_u16(ctx.settings.max_shift) / pd_pitch);
+}
+
+struct sweep_buffers {
+    uint16_t* roi_first;
+    uint16_t* roi_second;
+    int32_t* profile_first;
+    int32_t* profile_second;
+    const uint16_t* gain_first;
+    const uint16_t* gain_second;
+};
+
+uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
+                   const uint16_t* first, const uint16_t* second, uint16_t width,
+                   uint16_t height, uint16_t pd_pitch, bool vertical, const sweep_buffers& buf,
+                   const gainmap& map) {
+    const cal_settings& set = ctx.settings;
+    const uint16_t rows = count_u16(set.win_rows);
+    const uint16_t cols = count_u16(set.win_cols);
+    const float margin = set.win_margin;
+    const int tap_count = std::min<int>(set.filter_tap_count, kMaxTaps);
+    float taps[kMaxTaps + 1] = {};
+    std::copy(set.filter_taps, set.filter_taps + tap_count, taps);
+
+    ctx.state.win_cols = cols;
+    ctx.state.win_rows = rows;
+
+    frame_slot& slot = ctx.state.slots[frame_index];
+    const uint16_t s_range = shift_range_of(ctx, pd_pitch);
+    const uint32_t curve_len = 2u * s_range + 1u;
+    // The edge test compares against S * pitch kept to 16 bits.
+    const float edge_limit = float((uint32_t(s_range) * pd_pitch) & 0xFFFFu);
+
+    uint32_t last_flags = 0;
+    uint16_t ncols = 0;
+    uint16_t nrows = 0;
+    for (uint16_t i = 0; i < rows; ++i) {
+        for (uint16_t j = 0; j < cols; ++j) {
+            const uint32_t w = uint32_t(i) * cols + j;
+            const roi_rect rect = window_rect(i, j, rows, cols, margin);
+            const uint32_t status_first =
+                cut_roi(first, width, height, rect, buf.roi_first, &ncols, &nrows);
+            const uint32_t status_second =
+                cut_roi(second, width, height, rect, buf.roi_second, &ncols, &nrows);
+
+            std::fill(buf.profile_first, buf.profile_first + kProfileCapacity, 0);
+            std::fill(buf.profile_second, buf.profile_second + kProfileCapacity, 0);
+            uint16_t n;
+            if (vertical) {
+                row_sums(buf.roi_first, ncols, nrows, buf.profile_first);
+                row_sums(buf.roi_second, ncols, nrows, buf.profile_second);
+                n = nrows;
+            } else {
+                column_sums(buf.roi_first, ncols, nrows, buf.profile_first);
+                column_sums(buf.roi_second, ncols, nrows, buf.profile_second);
+                n = ncols;
+            }
+            filter_profile(buf.profile_first, n, taps, static_cast<int8_t>(tap_count));
+            filter_profile(buf.profile_second, n, taps, static_cast<int8_t>(tap_count));
+
+            float* curve = ctx.sad_scratch;
+            compute_sad_curve(buf.profile_first, buf.profile_second, n, curve, s_range);
+            float disparity = 0.0f;
+            int16_t m = 0;
+            find_sad_minimum(curve, s_range, pd_pitch, &disparity, &m);
+            int16_t confidence = 0;
+            sad_confidence(curve, s_range, static_cast<uint16_t>(m), &confidence);
+
+            const uint32_t edge = std::fabs(disparity) >= edge_limit ? ORVANE_PD_AT_EDGE : 0u;
+            const uint32_t flags = status_first | status_second | edge;
+
+            std::memcpy(slot.sad_curve[w], curve, curve_len * sizeof(float));
+            slot.pd[w] = disparity;
+            slot.confidence[w] = confidence;
+            slot.flags[w] = flags;
+            last_flags = flags;
+        }
+    }
+
+    slot.lens_position = static_cast<int16_t>(static_cast<uint16_t>(lens_position));
+
+    if (frame_index == 0) {
+        // The gain map used for the lens sweep travels with the state dump.
+        ctx.state.gain_cols = map.cols;
+        ctx.state.gain_rows = map.rows;
+        const uint32_t cells = uint32_t(map.cols) * map.rows;
+        std::copy(buf.gain_first, buf.gain_first + cells, ctx.state.gain_left);
+        std::copy(buf.gain_second, buf.gain_second + cells, ctx.state.gain_right);
+    }
+
+    ctx.state.frames_added = static_cast<int16_t>(
+        static_cast<uint16_t>(static_cast<uint16_t>(ctx.state.frames_added) + 1u));
+    return last_flags;
+}
+
+}  // namespace
+
+bool pd_sweep_fits(const cal_context& ctx, int32_t frame_index, uint16_t width, uint16_t height,
+                   uint16_t pd_pitch, bool vertical, const gainmap& map) {
+    if (frame_index < 0 || frame_index >= kFrameSlots) return false;
+    if (pd_pitch == 0) return false;
+    if (shift_range_of(ctx, pd_pitch) > kMaxShiftRange) return false;
+    if (ctx.settings.filter_tap_count > kMaxTaps) return false;
+    if (frame_index == 0 && uint32_t(map.cols) * map.rows > uint32_t(kMaxGainCells)) {
+        return false;
+    }
+    const uint16_t rows = count_u16(ctx.settings.win_rows);
+    const uint16_t cols = count_u16(ctx.settings.win_cols);
+    if (uint32_t(rows) * cols > uint32_t(kMaxWindows)) return false;
+    const float margin = ctx.settings.win_margin;
+    for (uint16_t i = 0; i < rows; ++i) {
+        for (uint16_t j = 0; j < cols; ++j) {
+            uint16_t ncols = 0;
+            uint16_t nrows = 0;
+            roi_size(width, height, window_rect(i, j, rows, cols, margin), &ncols, &nrows);
+            if (uint32_t(ncols) * nrows > kRoiCapacity) return false;
+            if ((vertical ? nrows : ncols) > kProfileCapacity) return false;
+        }
+    }
+    return true;
+}
+
+uint32_t pd_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
+                  const uint16_t* first, const uint16_t* second, uint16_t width, uint16_t height,
+                  const gainmap& map, uint16_t pd_pitch) {
+    const sweep_buffers buf{ctx.roi_left,      ctx.roi_right, ctx.profile_left,
+                            ctx.profile_right, map.left,      map.right};
+    return run_sweep(ctx, frame_index, lens_position, first, second, width, height, pd_pitch,
+                     false, buf, map);
+}
+
+uint32_t pd_sweep_vertical(cal_context& ctx, int16_t frame_index, int32_t lens_position,
+                           const uint16_t* first, const uint16_t* second, uint16_t width,
+                           uint16_t height, const gainmap& map, uint16_t pd_pitch) {
+    const sweep_buffers buf{ctx.roi_left_v,      ctx.roi_right_v, ctx.profile_left_v,
+                            ctx.profile_right_v, map.left_v,      map.right_v};
+    return run_sweep(ctx, frame_index, lens_position, first, second, width, height, pd_pitch,
+                     true, buf, map);
+}
+
+}  // namespace orvane
