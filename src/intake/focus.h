@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "context/context.h"
 
@@ -13,10 +16,28 @@ struct biquad_coeffs {
 };
 extern const biquad_coeffs kBandpass;
 
+// Store of a filtered value into a signed 16-bit sample, by saturation: NaN
+// gives 0, values beyond the range clamp, in-range values truncate toward
+// zero. The filter loop calls it for every sample, so on x86 it is spelled
+// with min/max instructions, which compilers otherwise turn into branches.
+inline int16_t saturate16(float v) {
+#if defined(__SSE2__)
+    const __m128 x = _mm_set_ss(v);
+    const __m128 finite = _mm_and_ps(x, _mm_cmpord_ss(x, x));
+    const __m128 low = _mm_max_ss(finite, _mm_set_ss(-32768.0f));
+    return static_cast<int16_t>(_mm_cvttss_si32(_mm_min_ss(low, _mm_set_ss(32767.0f))));
+#else
+    return trunc16_sat(v);
+#endif
+}
+
 void bandpass_filter(const uint16_t* src, int16_t* dst, uint16_t width, uint16_t height,
                      const biquad_coeffs& coeffs);
 float abs_sum(const int16_t* samples, uint16_t first, uint16_t end, uint16_t width,
               uint16_t height);
+// Trapezoid column weights 0..256 of a window `width` columns wide.
+void tapered_weights(uint16_t width, uint16_t* weights);
+// `weights` is scratch of at least `width` entries; it receives the weights.
 float tapered_sum(const int16_t* samples, uint16_t width, uint16_t height, uint16_t* weights);
 
 struct line_result {
@@ -27,12 +48,12 @@ struct line_result {
 // true on success; widths is scratch of at least n entries.
 bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_result* out);
 
+// Focus value of one cut-out; negative when the line analysis failed.
 float window_focus(cal_context& ctx, const uint16_t* roi, uint16_t width, uint16_t height);
 
 // Whether a focus sweep with these inputs stays within every capacity.
-bool focus_sweep_fits(const cal_context& ctx, int32_t frame_index, uint16_t width,
-                      uint16_t height);
-uint32_t focus_sweep(cal_context& ctx, int16_t frame_index, const uint16_t* image,
-                     uint16_t width, uint16_t height);
+bool focus_sweep_fits(const cal_context& ctx, int32_t frame_index, uint16_t width, uint16_t height);
+uint32_t focus_sweep(cal_context& ctx, int16_t frame_index, const uint16_t* image, uint16_t width,
+                     uint16_t height);
 
 }  // namespace orvane

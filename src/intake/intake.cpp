@@ -1,24 +1,289 @@
+// Frame intake and PD readout: fixed pipelines over extraction, black level,
+// gain correction, the PD sweep, Bayer channel detection and the focus
+// measure. Every limit is checked before the first write, so a refused call
+// leaves the context and the host's images as they were.
+#include <cstddef>
+
+#include "gainmap/gainmap.h"
 #include "intake/focus.h"
+#include "pd/pd.h"
+#include "sensor/sensor.h"
+
+namespace orvane {
+namespace {
+
+constexpr uint32_t kLensOutOfRange = ORVANE_LENS_OUT_OF_RANGE;
+constexpr uint32_t kLayoutUnusable = ORVANE_LAYOUT_UNUSABLE;
+
+// Frame indices and lens positions arrive as 32-bit integers of which the
+// low 16 bits count, as a signed value.
+inline int16_t low16(int32_t v) {
+    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v)));
+}
+inline uint16_t low16u(int32_t v) { return static_cast<uint16_t>(static_cast<uint32_t>(v)); }
+
+bool frame_index_fits(int16_t frame_index) { return frame_index >= 0 && frame_index < kFrameSlots; }
+
+// apply_gain_table reads cols x rows entries of a 256-entry table.
+bool gain_map_fits(const gainmap& map) {
+    const uint32_t cells = static_cast<uint32_t>(map.cols) * map.rows;
+    return cells >= 1 && cells <= static_cast<uint32_t>(kMaxGainCells);
+}
+
+bool image_fits(uint16_t width, uint16_t height) {
+    return width >= 1 && height >= 1 && static_cast<uint32_t>(width) * height <= kImageCapacity;
+}
+
+// Quarter-size image of one Bayer channel, counted from the margins.
+struct channel_plan {
+    uint16_t width;
+    uint16_t height;
+};
+
+bool plan_channel_image(const sensor_cfg& cfg, channel_plan& plan) {
+    const int32_t w2 = (static_cast<int32_t>(cfg.image_width) - 2 * cfg.margin_x) / 2;
+    const int32_t h2 = (static_cast<int32_t>(cfg.image_height) - 2 * cfg.margin_y) / 2;
+    if (w2 < 1 || h2 < 1) return false;
+    plan.width = static_cast<uint16_t>(w2);
+    plan.height = static_cast<uint16_t>(h2);
+    return image_fits(plan.width, plan.height);
+}
+
+void build_channel_image(const uint16_t* raw, const sensor_cfg& cfg, const channel_plan& plan,
+                         uint16_t* out) {
+    const uint32_t phase = static_cast<uint32_t>(cfg.bayer_channel - 1);
+    const size_t cb = phase & 1u;
+    const size_t rb = (phase >> 1) & 1u;
+    const size_t stride = cfg.image_width;
+    const uint16_t* src = raw + (cfg.margin_y + rb) * stride + cfg.margin_x + cb;
+    for (size_t r = 0; r < plan.height; ++r) {
+        const uint16_t* row = src + 2 * r * stride;
+        uint16_t* dst = out + r * plan.width;
+        for (size_t s = 0; s < plan.width; ++s) dst[s] = row[2 * s];
+    }
+}
+
+void averaged_table(const uint16_t* a, const uint16_t* b, uint16_t* out) {
+    for (int i = 0; i < kMaxGainCells; ++i) {
+        out[i] = static_cast<uint16_t>((static_cast<uint32_t>(a[i]) + b[i]) / 2);
+    }
+}
+
+void write_pd_map(const cal_context& ctx, pd_map& out) {
+    out.cols = ctx.state.win_cols;
+    out.rows = ctx.state.win_rows;
+    const uint32_t count = static_cast<uint32_t>(out.cols) * out.rows;
+    const frame_slot& slot = ctx.state.slots[1];
+    for (uint32_t w = 0; w < count; ++w) out.pd[w] = slot.pd[w];
+}
+
+// The two layouts of a raw frame differ only in these operations and buffers.
+struct raw_layout {
+    bool vertical;
+    void (*normalize)(const sensor_cfg&, sensor_cfg&);
+    uint16_t (*pitch)(const sensor_cfg&);
+    uint32_t (*extract)(const uint16_t*, const sensor_cfg&, uint16_t*, uint16_t*, uint16_t*,
+                        uint16_t*);
+    uint32_t (*sweep)(cal_context&, int16_t, int32_t, const uint16_t*, const uint16_t*, uint16_t,
+                      uint16_t, const gainmap&, uint16_t);
+    int32_t (*detect)(const uint16_t*, sensor_cfg&);
+};
+
+constexpr raw_layout kHorizontal = {
+    false, normalize_sensor_cfg, compute_pd_pitch, extract_pd, pd_sweep, detect_bayer_channel,
+};
+constexpr raw_layout kVertical = {
+    true,
+    normalize_sensor_cfg_vertical,
+    compute_pd_pitch_vertical,
+    extract_pd_vertical,
+    pd_sweep_vertical,
+    detect_bayer_channel_vertical,
+};
+
+// A raw frame prepared for its PD sweep: normalised copy, PD image size and
+// pitch, all limits checked.
+struct raw_frame {
+    sensor_cfg cfg;
+    uint16_t width;
+    uint16_t height;
+    uint16_t pitch;
+    channel_plan channel;
+};
+
+// 0 when the call may go on; 4 or the hard failure otherwise. Writes nothing
+// outside `frame`.
+uint32_t prepare_raw(const cal_context& ctx, const raw_layout& layout, const sensor_cfg& host_cfg,
+                     const gainmap& map, int16_t frame_index, bool with_focus, raw_frame& frame) {
+    layout.normalize(host_cfg, frame.cfg);
+    if (frame.cfg.pair_count == 0) return kLayoutUnusable;
+    const uint32_t status = pd_layout_size(frame.cfg, layout.vertical, &frame.width, &frame.height);
+    if (status != 0) return status;
+
+    frame.pitch = layout.pitch(frame.cfg);
+    if (!frame_index_fits(frame_index) || !gain_map_fits(map) ||
+        !pd_sweep_fits(ctx, frame_index, frame.width, frame.height, frame.pitch, layout.vertical,
+                       map)) {
+        return kHardFailure;
+    }
+    if (with_focus) {
+        if (!plan_channel_image(frame.cfg, frame.channel) ||
+            !focus_sweep_fits(ctx, frame_index, frame.channel.width, frame.channel.height)) {
+            return kHardFailure;
+        }
+    }
+    return 0;
+}
+
+// Extraction, black level and gains into the layout's two PD images.
+uint32_t correct_pd_images(const uint16_t* raw, const raw_frame& frame, const raw_layout& layout,
+                           const gainmap& map, uint16_t* first, uint16_t* second,
+                           gain_columns& columns) {
+    uint16_t width = 0;
+    uint16_t height = 0;
+    const uint32_t status = layout.extract(raw, frame.cfg, first, second, &width, &height);
+    if (status != 0) return status;
+    const uint16_t* table_first = layout.vertical ? map.left_v : map.left;
+    const uint16_t* table_second = layout.vertical ? map.right_v : map.right;
+    subtract_black(first, width, height, frame.cfg.black_level);
+    subtract_black(second, width, height, frame.cfg.black_level);
+    apply_gain_table(first, width, height, table_first, map.cols, map.rows, columns);
+    apply_gain_table(second, width, height, table_second, map.cols, map.rows, columns);
+    return 0;
+}
+
+uint32_t add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position, const uint16_t* raw,
+                 const sensor_cfg* host_cfg, const gainmap* map, const raw_layout& layout) {
+    if (ctx == nullptr || raw == nullptr || host_cfg == nullptr || map == nullptr) {
+        return kHardFailure;
+    }
+    const int16_t index = low16(frame_index);
+    raw_frame frame{};
+    const uint32_t ready = prepare_raw(*ctx, layout, *host_cfg, *map, index, true, frame);
+    if (ready != 0) return ready;
+
+    uint16_t* first = layout.vertical ? ctx->img_left_v : ctx->img_left;
+    uint16_t* second = layout.vertical ? ctx->img_right_v : ctx->img_right;
+    const uint32_t extracted =
+        correct_pd_images(raw, frame, layout, *map, first, second, ctx->gain_cols);
+    if (extracted != 0) return extracted;
+
+    const uint32_t swept = layout.sweep(*ctx, index, lens_position, first, second, frame.width,
+                                        frame.height, *map, frame.pitch);
+    const uint32_t detected = static_cast<uint32_t>(layout.detect(raw, frame.cfg));
+    if ((swept | detected) != 0) return swept | detected;
+
+    // The channel image replaces the first PD image, which the sweep is done with.
+    build_channel_image(raw, frame.cfg, frame.channel, first);
+    ctx->state.bayer_channel = static_cast<uint8_t>(frame.cfg.bayer_channel);
+    subtract_black(first, frame.channel.width, frame.channel.height, frame.cfg.black_level);
+    uint16_t table[kMaxGainCells];
+    averaged_table(layout.vertical ? map->left_v : map->left,
+                   layout.vertical ? map->right_v : map->right, table);
+    apply_gain_table(first, frame.channel.width, frame.channel.height, table, map->cols, map->rows,
+                     ctx->gain_cols);
+    return focus_sweep(*ctx, index, first, frame.channel.width, frame.channel.height);
+}
+
+// Limits of the dual-photodiode calls; the images are the host's.
+bool dual_fits(const cal_context& ctx, int16_t frame_index, uint16_t width, uint16_t height,
+               const gainmap& map, bool with_focus) {
+    const uint16_t pitch = count_u16(ctx.settings.pd_pitch_2pd);
+    if (!frame_index_fits(frame_index) || !image_fits(width, height) || pitch < 1 ||
+        !gain_map_fits(map) || !pd_sweep_fits(ctx, frame_index, width, height, pitch, false, map)) {
+        return false;
+    }
+    return !with_focus || focus_sweep_fits(ctx, frame_index, width, height);
+}
+
+void correct_dual_images(uint16_t* left, uint16_t* right, uint16_t width, uint16_t height,
+                         uint16_t black, const gainmap& map, gain_columns& columns) {
+    subtract_black(left, width, height, black);
+    subtract_black(right, width, height, black);
+    apply_gain_table(left, width, height, map.left, map.cols, map.rows, columns);
+    apply_gain_table(right, width, height, map.right, map.cols, map.rows, columns);
+}
+
+}  // namespace
+}  // namespace orvane
+
+using namespace orvane;
 
 extern "C" {
-ORVANE_API uint32_t Orvane_add_raw(cal_context*, int32_t, int32_t, const uint16_t*,
-                                   const sensor_cfg*, const gainmap*) {
-    return orvane::kHardFailure;
+
+ORVANE_API uint32_t Orvane_add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position,
+                                   const uint16_t* raw, const sensor_cfg* cfg, const gainmap* map) {
+    return add_raw(ctx, frame_index, lens_position, raw, cfg, map, kHorizontal);
 }
-ORVANE_API uint32_t Orvane_add_raw_vertical(cal_context*, int32_t, int32_t, const uint16_t*,
-                                            const sensor_cfg*, const gainmap*) {
-    return orvane::kHardFailure;
+
+ORVANE_API uint32_t Orvane_add_raw_vertical(cal_context* ctx, int32_t frame_index,
+                                            int32_t lens_position, const uint16_t* raw,
+                                            const sensor_cfg* cfg, const gainmap* map) {
+    return add_raw(ctx, frame_index, lens_position, raw, cfg, map, kVertical);
 }
-ORVANE_API uint32_t Orvane_add_raw_2pd(cal_context*, int32_t, int32_t, uint16_t*, uint16_t*,
-                                       int32_t, int32_t, int32_t, const gainmap*, float) {
-    return orvane::kHardFailure;
+
+ORVANE_API uint32_t Orvane_add_raw_2pd(cal_context* ctx, int32_t frame_index, int32_t lens_position,
+                                       uint16_t* left, uint16_t* right, int32_t width,
+                                       int32_t height, int32_t black_level, const gainmap* map,
+                                       float lens_position_f) {
+    if (ctx == nullptr || left == nullptr || right == nullptr || map == nullptr) {
+        return kHardFailure;
+    }
+    const int16_t index = low16(frame_index);
+    const uint16_t w = low16u(width);
+    const uint16_t h = low16u(height);
+    if (!dual_fits(*ctx, index, w, h, *map, true)) return kHardFailure;
+
+    // The lens check only affects the result; the frame is measured anyway.
+    const uint32_t lens =
+        (lens_position_f < ctx->settings.lens_min || lens_position_f > ctx->settings.lens_max)
+            ? kLensOutOfRange
+            : 0u;
+    correct_dual_images(left, right, w, h, low16u(black_level), *map, ctx->gain_cols);
+    const uint32_t swept = pd_sweep(*ctx, index, lens_position, left, right, w, h, *map,
+                                    count_u16(ctx->settings.pd_pitch_2pd));
+
+    // The focus measure runs on the mean of the two corrected images.
+    const size_t count = static_cast<size_t>(w) * h;
+    for (size_t i = 0; i < count; ++i) {
+        left[i] = static_cast<uint16_t>((static_cast<uint32_t>(left[i]) + right[i]) / 2);
+    }
+    const uint32_t focus = focus_sweep(*ctx, index, left, w, h);
+    return lens | swept | focus;
 }
-ORVANE_API uint32_t Orvane_get_raw_pd(cal_context*, const uint16_t*, const sensor_cfg*,
-                                      const gainmap*, pd_map*) {
-    return orvane::kHardFailure;
+
+ORVANE_API uint32_t Orvane_get_raw_pd(cal_context* ctx, const uint16_t* raw, const sensor_cfg* cfg,
+                                      const gainmap* map, pd_map* out) {
+    if (ctx == nullptr || raw == nullptr || cfg == nullptr || map == nullptr || out == nullptr) {
+        return kHardFailure;
+    }
+    // Readouts measure into slot 1 at lens position 0.
+    raw_frame frame{};
+    const uint32_t ready = prepare_raw(*ctx, kHorizontal, *cfg, *map, 1, false, frame);
+    if (ready != 0) return ready;
+    const uint32_t extracted = correct_pd_images(raw, frame, kHorizontal, *map, ctx->img_left,
+                                                 ctx->img_right, ctx->gain_cols);
+    if (extracted != 0) return extracted;
+    const uint32_t swept = pd_sweep(*ctx, 1, 0, ctx->img_left, ctx->img_right, frame.width,
+                                    frame.height, *map, frame.pitch);
+    write_pd_map(*ctx, *out);
+    return swept;
 }
-ORVANE_API uint32_t Orvane_get_raw_pd_2pd(cal_context*, uint16_t*, uint16_t*, int32_t, int32_t,
-                                          int32_t, const gainmap*, pd_map*) {
-    return orvane::kHardFailure;
+
+ORVANE_API uint32_t Orvane_get_raw_pd_2pd(cal_context* ctx, uint16_t* left, uint16_t* right,
+                                          int32_t width, int32_t height, int32_t black_level,
+                                          const gainmap* map, pd_map* out) {
+    if (ctx == nullptr || left == nullptr || right == nullptr || map == nullptr || out == nullptr) {
+        return kHardFailure;
+    }
+    const uint16_t w = low16u(width);
+    const uint16_t h = low16u(height);
+    if (!dual_fits(*ctx, 1, w, h, *map, false)) return kHardFailure;
+    correct_dual_images(left, right, w, h, low16u(black_level), *map, ctx->gain_cols);
+    const uint32_t swept =
+        pd_sweep(*ctx, 1, 0, left, right, w, h, *map, count_u16(ctx->settings.pd_pitch_2pd));
+    write_pd_map(*ctx, *out);
+    return swept;
 }
-}
+
+}  // extern "C"
