@@ -21,15 +21,15 @@ inline float abs_diff(uint32_t a, uint32_t b) {
 }
 
 // Sums of B neighbouring shifts, each starting from zero and accumulated over
-// k in increasing order. The B sums are independent, so the fixed-width inner loop runs them
-// side by side in vector lanes without touching the order within any sum.
+// t in increasing order: sums[q] pairs first[t] with second[t + q]. The B sums
+// are independent, so the fixed-width inner loop runs them side by side in
+// vector lanes without touching the order within any sum.
 template <int B>
-void shift_block(const int32_t* first, const int32_t* base, uint32_t k_begin, uint32_t k_end,
-                 float* out) {
+void shift_block(const int32_t* first, const int32_t* second, uint32_t count, float* out) {
     float sums[B] = {};
-    for (uint32_t k = k_begin; k < k_end; ++k) {
-        const uint32_t a = static_cast<uint32_t>(first[k]);
-        const int32_t* b = base + k;
+    for (uint32_t t = 0; t < count; ++t) {
+        const uint32_t a = static_cast<uint32_t>(first[t]);
+        const int32_t* b = second + t;
         for (int q = 0; q < B; ++q) sums[q] += abs_diff(a, static_cast<uint32_t>(b[q]));
     }
     for (int q = 0; q < B; ++q) out[q] = sums[q];
@@ -117,12 +117,14 @@ void compute_sad_curve(const int32_t* first, const int32_t* second, uint16_t n, 
     float acc[kSadLen];
     std::fill(acc, acc + len, 0.0f);
     if (n > 2u * s_range) {
-        const uint32_t k_end = n - s_range;
-        const int32_t* base = second - s_range;  // base[k + s] = second[k + s - S]
+        // Entry s (shift s - S) sums |first[S + t] - second[s + t]| over
+        // t = 0 .. n - 2S - 1; every pointer stays inside the profiles.
+        const uint32_t count = n - 2u * s_range;
+        const int32_t* head = first + s_range;
         uint32_t s = 0;
-        for (; s + 32 <= len; s += 32) shift_block<32>(first, base + s, s_range, k_end, acc + s);
-        for (; s + 4 <= len; s += 4) shift_block<4>(first, base + s, s_range, k_end, acc + s);
-        for (; s < len; ++s) shift_block<1>(first, base + s, s_range, k_end, acc + s);
+        for (; s + 32 <= len; s += 32) shift_block<32>(head, second + s, count, acc + s);
+        for (; s + 4 <= len; s += 4) shift_block<4>(head, second + s, count, acc + s);
+        for (; s < len; ++s) shift_block<1>(head, second + s, count, acc + s);
     }
     std::memcpy(curve, acc, len * sizeof(float));
 }
