@@ -131,8 +131,10 @@ bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_resu
         total += static_cast<uint32_t>(profile[i]);
     }
     const int32_t mean = static_cast<int32_t>(total) / n;
-    const int32_t upper = wrap32(mean + wrap32(5 * (static_cast<int64_t>(maximum) - mean)) / 10);
-    const int32_t lower = wrap32(minimum + wrap32(5 * (static_cast<int64_t>(mean) - minimum)) / 10);
+    const int32_t upper = wrap32(static_cast<int64_t>(mean) +
+                                 wrap32(5 * (static_cast<int64_t>(maximum) - mean)) / 10);
+    const int32_t lower = wrap32(static_cast<int64_t>(minimum) +
+                                 wrap32(5 * (static_cast<int64_t>(mean) - minimum)) / 10);
     auto level = [&](int32_t i) { return profile[i] > upper ? 1 : (profile[i] < lower ? -1 : 0); };
 
     // First bar: the first run of a level other than the profile's start.

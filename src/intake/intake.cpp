@@ -30,8 +30,9 @@ bool gain_map_fits(const gainmap& map) {
     return cells >= 1 && cells <= static_cast<uint32_t>(kMaxGainCells);
 }
 
+// An image without a row or a column fits: nothing of it is read.
 bool image_fits(uint16_t width, uint16_t height) {
-    return width >= 1 && height >= 1 && static_cast<uint32_t>(width) * height <= kImageCapacity;
+    return static_cast<uint32_t>(width) * height <= kImageCapacity;
 }
 
 // Quarter-size image of one Bayer channel, counted from the margins.
@@ -43,7 +44,7 @@ struct channel_plan {
 bool plan_channel_image(const sensor_cfg& cfg, channel_plan& plan) {
     const int32_t w2 = (static_cast<int32_t>(cfg.image_width) - 2 * cfg.margin_x) / 2;
     const int32_t h2 = (static_cast<int32_t>(cfg.image_height) - 2 * cfg.margin_y) / 2;
-    if (w2 < 1 || h2 < 1) return false;
+    if (w2 < 0 || h2 < 0) return false;
     plan.width = static_cast<uint16_t>(w2);
     plan.height = static_cast<uint16_t>(h2);
     return image_fits(plan.width, plan.height);

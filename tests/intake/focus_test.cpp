@@ -216,6 +216,22 @@ TEST(LineAnalysis, SilentFailures) {
     EXPECT_EQ(a.printed, "");
 }
 
+TEST(LineAnalysis, ExtremeLevelsWrapLike32BitArithmetic) {
+    // The mean, the levels and their halfway points wrap as 32-bit integer
+    // arithmetic does; no step may overflow.
+    const int32_t lowest = std::numeric_limits<int32_t>::min();
+    const int32_t highest = std::numeric_limits<int32_t>::max();
+    EXPECT_FALSE(analyse({lowest}).ok);
+    EXPECT_FALSE(analyse({highest, lowest, highest}).ok);
+    // The dark level wraps past the bright one, yet every bar still falls
+    // on its side of the levels.
+    const analysis a = analyse(bars(40, 5, lowest, highest));
+    ASSERT_TRUE(a.ok);
+    EXPECT_EQ(a.lines.first, 7);
+    EXPECT_EQ(a.lines.last, 32);
+    EXPECT_EQ(a.lines.steps, 5);
+}
+
 TEST(LineAnalysis, ManyBarsFitTheWidthTable) {
     // 4000 columns of bars 4 wide: about a thousand widths.
     const analysis a = analyse(bars(4000, 4, 100, 900));
