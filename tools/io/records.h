@@ -1,0 +1,66 @@
+// The interface records as JSON (field names are the records' own) and as
+// their raw little-endian bytes.
+//
+// JSON readers check every field: its type, the range of its C type (and the
+// library's capacity where a count indexes a table), array lengths, and they
+// reject fields they do not know. Reserved words may be omitted; writers
+// emit them only when they are not zero. Floats are written in the shortest
+// form that reads back to the same bits; non-finite floats are written as
+// the strings "nan", "inf" and "-inf", which the readers accept.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "io/files.h"
+#include "orvane.h"
+
+namespace orvane_tool::io {
+
+// Objects keep the order of their fields; numbers with a fraction are
+// single precision, parsed with correct rounding straight to float.
+using json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, int64_t,
+                                  uint64_t, float>;
+
+// Parses JSON text; `source` names it in errors (usually the file path).
+json parse_json(const std::string& text, const std::string& source);
+json read_json_file(const std::string& path);
+// Two-space indentation, one trailing newline.
+std::string json_text(const json& value);
+void write_json_file(const std::string& path, const json& value);
+
+json to_json(const sensor_cfg& cfg);
+json to_json(const cal_settings& settings);
+json to_json(const gain_limits& limits);
+json to_json(const gainmap& map);  // only the cols x rows cells of each table
+json to_json(const dccmap& map);   // only the win_cols x win_rows values
+json to_json(const ground_truth& truth);
+
+sensor_cfg sensor_cfg_from_json(const json& value, const std::string& source);
+cal_settings settings_from_json(const json& value, const std::string& source);
+gain_limits limits_from_json(const json& value, const std::string& source);
+gainmap gainmap_from_json(const json& value, const std::string& source);
+dccmap dccmap_from_json(const json& value, const std::string& source);
+ground_truth ground_truth_from_json(const json& value, const std::string& source);
+
+// Raw records, exactly sizeof(record) bytes.
+std::vector<uint8_t> to_bytes(const sensor_cfg& cfg);
+std::vector<uint8_t> to_bytes(const cal_settings& settings);
+std::vector<uint8_t> to_bytes(const gain_limits& limits);
+sensor_cfg sensor_cfg_from_bytes(std::span<const uint8_t> bytes, const std::string& source);
+cal_settings settings_from_bytes(std::span<const uint8_t> bytes, const std::string& source);
+gain_limits limits_from_bytes(std::span<const uint8_t> bytes, const std::string& source);
+
+// Files: JSON when the name ends in ".json", the raw record otherwise.
+sensor_cfg load_sensor_cfg(const std::string& path);
+cal_settings load_settings(const std::string& path);
+gain_limits load_limits(const std::string& path);
+void save_sensor_cfg(const std::string& path, const sensor_cfg& cfg);
+void save_settings(const std::string& path, const cal_settings& settings);
+void save_limits(const std::string& path, const gain_limits& limits);
+
+}  // namespace orvane_tool::io
