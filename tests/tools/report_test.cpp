@@ -1,0 +1,165 @@
+// Decoding the library's outputs for the demo's table and summary.
+#include "report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "run.h"
+
+namespace orvane_tool {
+namespace {
+
+TEST(FlagNames, DecodesEveryBitAndTheSharedOne) {
+    EXPECT_EQ(flag_names(0, false), "none");
+    EXPECT_EQ(flag_names(ORVANE_HARD_FAILURE, true), "hard-failure");
+    EXPECT_EQ(flag_names(0x2040u, false), "pd-at-edge peak-at-end");
+    EXPECT_EQ(flag_names(0x80u, false), "invalid-roi");
+    EXPECT_EQ(flag_names(0x80u, true), "not-monotonic");
+    EXPECT_EQ(flag_names(0x1u | 0x400u, true), "pd-range-low 0x1");
+}
+
+// A state dump of one sweep, written field by field at the documented offsets.
+class StateDump : public ::testing::Test {
+protected:
+    static constexpr int kFrames = 5;
+    std::vector<uint8_t> dump = std::vector<uint8_t>(ORVANE_STATE_DUMP_SIZE, 0);
+    cal_settings s{};
+
+    void put16(size_t off, int v) {
+        dump[off] = static_cast<uint8_t>(v & 0xFF);
+        dump[off + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+    }
+    void put32(size_t off, uint32_t v) {
+        for (int i = 0; i < 4; ++i) dump[off + i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+    void putf(size_t off, float v) {
+        uint32_t bits;
+        std::memcpy(&bits, &v, 4);
+        put32(off, bits);
+    }
+    static size_t slot(int k) { return 3344 + 60196 * static_cast<size_t>(k); }
+
+    void SetUp() override {
+        s.trim_frames = 1;
+        s.min_pd_range = 4;
+        s.residual_limit = 0.01f;
+        for (float& l : s.dcc_dev_limit) l = 0.05f;
+        put16(1032, 8);    // dcc_shift
+        put16(1034, 2);    // win_cols
+        put16(1036, 1);    // win_rows
+        put16(725708, 3);  // bayer channel (one byte)
+        for (int k = 0; k < kFrames; ++k) {
+            put16(slot(k) + 60192, 100 + 10 * k);                     // lens positions 100..140
+            putf(slot(k) + 0, -4.0f + 2.0f * static_cast<float>(k));  // window 0: rising
+            putf(slot(k) + 4, k == 2 ? 1.0f : 0.5f);                  // window 1: flat, one bump
+            putf(slot(k) + 576 + 4, static_cast<float>(k));           // focus of window 1
+        }
+        put32(slot(3) + 1440 + 4, 0x40u);  // window 1 hit the search edge in frame 3
+        put16(1038, 2560);                 // DCC of window 0: 10.0
+        put16(1328, 121);                  // peak_lens of window 0
+        put16(1328 + 2, 140);              // window 1 peaks at the last lens position
+        putf(2192, 0.01f);
+        putf(2192 + 4, -0.2f);  // window 1 too far from its focus peak
+        putf(2768 + 4, 0.5f);   // window 1 fits badly
+    }
+};
+
+TEST_F(StateDump, ReadsThePerWindowFieldsAndTheSweep) {
+    calibration_result r;
+    read_state_dump(dump, s, kFrames, r);
+    EXPECT_EQ(r.dcc_shift, 8);
+    EXPECT_EQ(r.win_cols, 2);
+    EXPECT_EQ(r.win_rows, 1);
+    EXPECT_EQ(r.bayer_channel, 3);
+    ASSERT_EQ(r.windows.size(), 2u);
+    EXPECT_EQ(r.windows[0].dcc, 2560);
+    EXPECT_DOUBLE_EQ(dcc_value(r.windows[0].dcc, r.dcc_shift), 10.0);
+    EXPECT_EQ(r.windows[0].peak_lens, 121);
+    ASSERT_EQ(r.windows[0].pd.size(), static_cast<size_t>(kFrames));
+    EXPECT_FLOAT_EQ(r.windows[0].pd[4], 4.0f);
+    EXPECT_FLOAT_EQ(r.windows[1].focus[3], 3.0f);
+    EXPECT_EQ(r.windows[1].flags[3], 0x40u);
+    EXPECT_EQ(r.windows[1].frame_flags, 0x40u);
+    EXPECT_EQ(r.windows[0].frame_flags, 0u);
+}
+
+TEST_F(StateDump, TellsWhichWindowFailsWhichDccMapCheck) {
+    calibration_result r;
+    read_state_dump(dump, s, kFrames, r);
+    EXPECT_EQ(r.windows[0].fit_flags, 0u);
+    // Window 1: spread 0.5 below 4, offset -0.2 beyond 0.05, peak at the last
+    // lens position, and a step against its direction with a poor fit.
+    EXPECT_EQ(r.windows[1].fit_flags,
+              0x80u | ORVANE_PD_RANGE_LOW | ORVANE_DCC_DEVIATION | ORVANE_PEAK_AT_END);
+}
+
+TEST_F(StateDump, RefusesATruncatedDump) {
+    dump.resize(1000);
+    calibration_result r;
+    EXPECT_THROW(read_state_dump(dump, s, kFrames, r), std::runtime_error);
+}
+
+calibration_result synthetic_result(const std::vector<double>& dcc, const std::vector<int>& peaks) {
+    calibration_result r;
+    r.dcc_shift = 10;
+    r.win_cols = static_cast<int>(dcc.size());
+    r.win_rows = 1;
+    r.read_back_equal = true;
+    for (size_t w = 0; w < dcc.size(); ++w) {
+        window_state ws;
+        ws.dcc = static_cast<int16_t>(dcc[w] * 1024.0);
+        ws.peak_lens = static_cast<int16_t>(peaks[w]);
+        r.windows.push_back(ws);
+    }
+    return r;
+}
+
+TEST(Assess, MedianErrorSignAndPeakTargets) {
+    ground_truth t;
+    t.win_rows = 1;
+    t.win_cols = 4;
+    t.lens_step = 40;
+    t.dcc = {10.0f, 10.0f, 10.0f, 10.0f};
+    t.in_focus_lens = {500.0f, 500.0f, 500.0f, 500.0f};
+    // Errors 1%, 2%, 4%, 30% -> median 3%; one peak 41 away.
+    const accuracy a = assess(synthetic_result({10.1, 9.8, 10.4, 13.0}, {500, 540, 460, 541}), t);
+    EXPECT_EQ(a.windows, 4);
+    EXPECT_NEAR(a.median_dcc_error, 0.03, 1e-3);
+    EXPECT_NEAR(a.max_dcc_error, 0.30, 1e-3);
+    EXPECT_EQ(a.sign_errors, 0);
+    EXPECT_EQ(a.peaks_within_step, 3);
+    EXPECT_TRUE(a.dcc_pass());
+    EXPECT_FALSE(a.peak_pass());
+    EXPECT_TRUE(a.flags_pass());
+
+    const accuracy b = assess(synthetic_result({10.0, -10.0, 10.0, 0.0}, {500, 500, 500, 500}), t);
+    EXPECT_EQ(b.sign_errors, 2);
+    EXPECT_FALSE(b.sign_pass());
+}
+
+TEST(Assess, FlagsPassOnlyWhenTheTableExplainsThem) {
+    ground_truth t;
+    t.win_cols = 2;
+    t.win_rows = 1;
+    t.lens_step = 40;
+    t.dcc = {10.0f, 10.0f};
+    t.in_focus_lens = {500.0f, 500.0f};
+    calibration_result r = synthetic_result({10.0, 10.0}, {500, 500});
+    r.dcc_status = ORVANE_PEAK_AT_END;
+    r.frame_status = {0u, ORVANE_PD_AT_EDGE};
+    EXPECT_FALSE(assess(r, t).flags_pass());
+    r.windows[1].fit_flags = ORVANE_PEAK_AT_END;
+    r.windows[0].frame_flags = ORVANE_PD_AT_EDGE;
+    const accuracy a = assess(r, t);
+    EXPECT_EQ(a.flags, ORVANE_PEAK_AT_END | ORVANE_PD_AT_EDGE);
+    EXPECT_TRUE(a.flags_pass());
+    r.gain_status = ORVANE_GAIN_TOO_HIGH;
+    EXPECT_EQ(assess(r, t).unexplained, ORVANE_GAIN_TOO_HIGH);
+    r.gain_status = 0;
+    r.read_back_equal = false;
+    EXPECT_FALSE(assess(r, t).flags_pass());
+}
+
+}  // namespace
+}  // namespace orvane_tool

@@ -1,0 +1,46 @@
+// Reading a calibration against the ground truth: the per-window table, the
+// accuracy summary with its targets, and the output folder.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "capture.h"
+#include "run.h"
+
+namespace orvane_tool {
+
+struct accuracy {
+    int windows = 0;
+    double median_dcc_error = 0.0;  // median over windows of |found - true| / true
+    double max_dcc_error = 0.0;
+    int sign_errors = 0;        // windows whose DCC has the wrong sign (or is 0)
+    int peaks_within_step = 0;  // windows whose peak_lens is within one lens step
+    double peak_fraction = 0.0;
+    uint32_t flags = 0;        // every status word of the run, OR-ed
+    uint32_t unexplained = 0;  // bits no window of the table accounts for
+
+    bool dcc_pass() const { return windows > 0 && median_dcc_error <= 0.05; }
+    bool sign_pass() const { return windows > 0 && sign_errors == 0; }
+    bool peak_pass() const { return windows > 0 && peak_fraction >= 0.9; }
+    bool flags_pass() const { return unexplained == 0; }
+    bool all_pass() const { return dcc_pass() && sign_pass() && peak_pass() && flags_pass(); }
+};
+
+// DCC of a window in lens units per pixel, from its fixed-point value.
+double dcc_value(int16_t fixed, int shift);
+
+accuracy assess(const calibration_result& result, const ground_truth& truth);
+
+void print_window_table(std::FILE* out, const calibration_result& result,
+                        const ground_truth& truth);
+void print_summary(std::FILE* out, const calibration_result& result, const accuracy& acc);
+
+// Writes calibration_block.bin, curve_of_field_block.bin, state_dump.bin (unless
+// the library already wrote it there), gainmap.json, dccmap.json,
+// ground_truth.json and summary.json into `dir`, creating it.
+void write_outputs(const std::string& dir, const capture_set& capture,
+                   const calibration_result& result, const ground_truth& truth,
+                   const accuracy& acc);
+
+}  // namespace orvane_tool
