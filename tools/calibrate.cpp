@@ -1,12 +1,68 @@
+// `orvane calibrate MANIFEST`: the full calibration of a capture set from
+// files, printed and written as `orvane demo` does.
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "commands.h"
+#include "io/capture_io.h"
+#include "io/files.h"
+#include "session.h"
 
 namespace orvane_tool {
+namespace {
+
+struct calibrate_options {
+    std::string manifest;
+    std::string out = "orvane-calibration";
+    io::record_overrides records;
+};
+
+void run_calibrate(const calibrate_options& o) {
+    const auto t0 = std::chrono::steady_clock::now();
+    // The output folder belongs to the tool (it replaces and removes its
+    // files there): never the capture set's own folder.
+    std::error_code ec;
+    const std::filesystem::path set_folder = std::filesystem::absolute(o.manifest).parent_path();
+    if (std::filesystem::equivalent(set_folder, o.out, ec)) {
+        throw io::io_error(o.out + ": is the capture set's folder; give the outputs their own");
+    }
+    std::optional<ground_truth> truth;
+    const capture_set cs = io::load_capture_set(o.manifest, truth, o.records);
+
+    std::printf("orvane calibrate: %s: %s PD layout, %u x %u %s, %zu sweep frames%s\n",
+                o.manifest.c_str(), layout_name(cs.kind), cs.width, cs.height,
+                cs.kind == layout::dual ? "left and right images" : "raw frames", cs.sweep.size(),
+                truth ? ", with ground truth" : "");
+    print_settings(cs);
+    std::printf("Loaded the flat field and %zu sweep frames (lens %d..%d) in %.2f s\n",
+                cs.sweep.size(), cs.sweep.front().lens_position, cs.sweep.back().lens_position,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    std::fflush(stdout);
+
+    calibrate_and_report(cs, truth ? &*truth : nullptr, o.out);
+    std::printf("Total %.2f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+}
+
+}  // namespace
 
 void add_calibrate_command(CLI::App& app) {
-    auto* cmd = app.add_subcommand("calibrate", "not built yet");
-    cmd->callback([] { std::fprintf(stderr, "orvane calibrate: not built yet\n"); });
+    auto opts = std::make_shared<calibrate_options>();
+    auto* cmd = app.add_subcommand(
+        "calibrate", "Calibrate a capture set from files (a manifest of the flat field and sweep)");
+    cmd->add_option("MANIFEST", opts->manifest, "manifest.json of the capture set")->required();
+    cmd->add_option("--out", opts->out, "output folder")->capture_default_str();
+    cmd->add_option("--settings", opts->records.settings,
+                    "cal_settings to use instead of the manifest's (JSON or 356-byte record)");
+    cmd->add_option("--sensor", opts->records.sensor,
+                    "sensor_cfg to use instead of the manifest's (JSON or 2,072-byte record)");
+    cmd->add_option("--limits", opts->records.limits,
+                    "gain_limits to use instead of the manifest's (JSON or 8-byte record)");
+    cmd->callback([opts] { run_calibrate(*opts); });
 }
 
 }  // namespace orvane_tool

@@ -1,11 +1,17 @@
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "commands.h"
 
+// Exit codes: 0 done, 1 an error in the input, the calibration or the
+// outputs (one line on stderr), 2 a command line the tool does not take.
 int main(int argc, char** argv) {
     CLI::App app{"orvane: phase-detection autofocus calibration"};
     app.require_subcommand(1);
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return "orvane: " + std::string(e.what()) + " (see orvane --help)\n";
+    });
     orvane_tool::add_demo_command(app);
     orvane_tool::add_simulate_command(app);
     orvane_tool::add_calibrate_command(app);
@@ -13,8 +19,10 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        const int code = app.exit(e);
+        return code == 0 ? 0 : 2;
     } catch (const std::exception& e) {
+        std::fflush(stdout);
         std::fprintf(stderr, "orvane: %s\n", e.what());
         return 1;
     }

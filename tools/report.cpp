@@ -2,32 +2,62 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <stdexcept>
 #include <vector>
+
+#include "io/fields.h"
+#include "io/files.h"
+#include "io/records.h"
 
 namespace orvane_tool {
 namespace {
 
-namespace fs = std::filesystem;
-using nlohmann::json;
-
-void write_bytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+// Per-window values as a row-major grid of the window layout.
+template <class F>
+io::json window_grid(const calibration_result& r, F&& value) {
+    io::json grid = io::json::array();
+    const size_t cols = static_cast<size_t>(std::max(1, r.win_cols));
+    for (size_t w = 0; w < r.windows.size(); w += cols) {
+        io::json row = io::json::array();
+        for (size_t c = w; c < std::min(w + cols, r.windows.size()); ++c)
+            row.push_back(value(r.windows[c]));
+        grid.push_back(std::move(row));
+    }
+    return grid;
 }
 
-void write_json(const fs::path& path, const json& j) {
-    std::ofstream out(path, std::ios::trunc);
-    out << j.dump(2) << '\n';
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+io::json summary_json(const capture_set& cs, const calibration_result& r, bool with_truth,
+                      const accuracy& a) {
+    io::json j = io::json::object();
+    j["layout"] = layout_name(cs.kind);
+    j["lens_positions"] = r.lens;
+    j["gain_status"] = r.gain_status;
+    j["frame_status"] = r.frame_status;
+    j["dcc_status"] = r.dcc_status;
+    j["flags"] = a.flags;
+    j["unexplained_flags"] = a.unexplained;
+    j["block_read_back_equal"] = r.read_back_equal;
+    j["win_cols"] = r.win_cols;
+    j["win_rows"] = r.win_rows;
+    j["dcc_lens_per_px"] = window_grid(r, [&](const window_state& w) {
+        return io::float_json(static_cast<float>(dcc_value(w.dcc, r.dcc_shift)));
+    });
+    j["peak_lens"] = window_grid(r, [](const window_state& w) { return w.peak_lens; });
+    j["frame_flags"] = window_grid(r, [](const window_state& w) { return w.frame_flags; });
+    j["fit_flags"] = window_grid(r, [](const window_state& w) { return w.fit_flags; });
+    if (with_truth) {
+        io::json acc = io::json::object();
+        acc["windows"] = a.windows;
+        acc["median_dcc_error"] = io::float_json(static_cast<float>(a.median_dcc_error));
+        acc["max_dcc_error"] = io::float_json(static_cast<float>(a.max_dcc_error));
+        acc["sign_errors"] = a.sign_errors;
+        acc["peaks_within_step"] = a.peaks_within_step;
+        acc["pass"] = a.all_pass();
+        j["accuracy"] = std::move(acc);
+    }
+    return j;
 }
-
-std::vector<uint16_t> table(const uint16_t* t, int n) { return std::vector<uint16_t>(t, t + n); }
 
 // Per-window and per-frame flags of the table, in one column.
 std::string window_flag_text(const window_state& w) {
@@ -84,22 +114,34 @@ accuracy assess(const calibration_result& r, const ground_truth& truth) {
     return a;
 }
 
-void print_window_table(std::FILE* out, const calibration_result& r, const ground_truth& truth) {
-    std::fprintf(out, "%4s %3s %3s  %9s %9s %7s  %6s %7s %6s  %-5s %s\n", "win", "row", "col",
-                 "DCC", "true DCC", "error", "peak", "in-foc", "diff", "conf", "flags");
-    const size_t n = std::min(r.windows.size(), truth.dcc.size());
+void print_window_table(std::FILE* out, const calibration_result& r, const ground_truth* truth) {
+    if (truth) {
+        std::fprintf(out, "%4s %3s %3s  %9s %9s %7s  %6s %7s %6s  %-5s %s\n", "win", "row", "col",
+                     "DCC", "true DCC", "error", "peak", "in-foc", "diff", "conf", "flags");
+    } else {
+        std::fprintf(out, "%4s %3s %3s  %9s  %6s  %-5s %s\n", "win", "row", "col", "DCC", "peak",
+                     "conf", "flags");
+    }
+    size_t n = r.windows.size();
+    if (truth) n = std::min({n, truth->dcc.size(), truth->in_focus_lens.size()});
+    const int cols = std::max(1, r.win_cols);
     for (size_t w = 0; w < n; ++w) {
         const window_state& ws = r.windows[w];
         const double found = dcc_value(ws.dcc, r.dcc_shift);
-        const double real = truth.dcc[w];
-        const double focus = truth.in_focus_lens[w];
         int conf = 1024;
         for (int16_t c : ws.confidence) conf = std::min<int>(conf, c);
-        const int cols = std::max(1, r.win_cols);
-        std::fprintf(out, "%4zu %3d %3d  %9.3f %9.3f %+6.1f%%  %6d %7.1f %+6.1f  %-5d %s\n", w,
-                     static_cast<int>(w) / cols, static_cast<int>(w) % cols, found, real,
-                     100.0 * (found - real) / real, ws.peak_lens, focus, ws.peak_lens - focus,
-                     ws.confidence.empty() ? 0 : conf, window_flag_text(ws).c_str());
+        if (ws.confidence.empty()) conf = 0;
+        const int row = static_cast<int>(w) / cols, col = static_cast<int>(w) % cols;
+        if (truth) {
+            const double real = truth->dcc[w];
+            const double focus = truth->in_focus_lens[w];
+            std::fprintf(out, "%4zu %3d %3d  %9.3f %9.3f %+6.1f%%  %6d %7.1f %+6.1f  %-5d %s\n", w,
+                         row, col, found, real, 100.0 * (found - real) / real, ws.peak_lens, focus,
+                         ws.peak_lens - focus, conf, window_flag_text(ws).c_str());
+        } else {
+            std::fprintf(out, "%4zu %3d %3d  %9.3f  %6d  %-5d %s\n", w, row, col, found,
+                         ws.peak_lens, conf, window_flag_text(ws).c_str());
+        }
     }
     std::fprintf(
         out,
@@ -108,90 +150,62 @@ void print_window_table(std::FILE* out, const calibration_result& r, const groun
         "\n  the DCC map checks the window fails.\n");
 }
 
-void print_summary(std::FILE* out, const calibration_result& r, const accuracy& a) {
+void print_summary(std::FILE* out, const calibration_result& r, const accuracy& a,
+                   bool with_truth) {
     auto verdict = [](bool pass) { return pass ? "PASS" : "FAIL"; };
-    std::fprintf(out, "Accuracy over %d windows:\n", a.windows);
-    std::fprintf(out,
-                 "  %s  median |DCC error| %.2f%% of the true DCC (target <= 5%%; worst %.2f%%)\n",
-                 verdict(a.dcc_pass()), 100.0 * a.median_dcc_error, 100.0 * a.max_dcc_error);
-    std::fprintf(out, "  %s  DCC sign wrong in %d windows (target 0)\n", verdict(a.sign_pass()),
-                 a.sign_errors);
-    std::fprintf(
-        out, "  %s  peak_lens within one lens step in %d of %d windows, %.0f%% (target >= 90%%)\n",
-        verdict(a.peak_pass()), a.peaks_within_step, a.windows, 100.0 * a.peak_fraction);
+    if (with_truth) {
+        std::fprintf(out, "Accuracy over %d windows:\n", a.windows);
+        std::fprintf(
+            out, "  %s  median |DCC error| %.2f%% of the true DCC (target <= 5%%; worst %.2f%%)\n",
+            verdict(a.dcc_pass()), 100.0 * a.median_dcc_error, 100.0 * a.max_dcc_error);
+        std::fprintf(out, "  %s  DCC sign wrong in %d windows (target 0)\n", verdict(a.sign_pass()),
+                     a.sign_errors);
+        std::fprintf(
+            out,
+            "  %s  peak_lens within one lens step in %d of %d windows, %.0f%% (target >= 90%%)\n",
+            verdict(a.peak_pass()), a.peaks_within_step, a.windows, 100.0 * a.peak_fraction);
+    } else {
+        std::fprintf(out, "Result over %zu windows (no ground truth to check it against):\n",
+                     r.windows.size());
+    }
     std::string raised = flag_names(a.flags, false);
     if (a.flags & 0x80u) raised += " (0x80: per-frame invalid-roi or DCC map not-monotonic)";
+    const std::string unexplained =
+        a.unexplained ? "; not explained by the table: " + flag_names(a.unexplained, false) : "";
     std::fprintf(out, "  %s  status flags raised: %s%s%s\n", verdict(a.flags_pass()),
                  raised.c_str(), a.flags && !a.unexplained ? "; every one shown in the table" : "",
-                 a.unexplained
-                     ? ("; not explained by the table: " + flag_names(a.unexplained, false)).c_str()
-                     : "");
+                 unexplained.c_str());
     std::fprintf(
         out, "  block read back: %s\n",
         r.read_back_equal ? "status 0, records write the identical block" : "MISMATCH or rejected");
 }
 
+std::vector<std::string> output_names(bool with_truth) {
+    std::vector<std::string> names = {"calibration_block.bin", "curve_of_field_block.bin",
+                                      "state_dump.bin", "gainmap.json", "dccmap.json"};
+    if (with_truth) names.push_back("truth.json");
+    names.push_back("summary.json");
+    return names;
+}
+
 void write_outputs(const std::string& dir, const capture_set& cs, const calibration_result& r,
-                   const ground_truth& truth, const accuracy& a) {
-    const fs::path root(dir);
-    fs::create_directories(root);
-    write_bytes(root / "calibration_block.bin", r.block);
-    write_bytes(root / "curve_of_field_block.bin", r.cof_block);
-    const fs::path dump = root / "state_dump.bin";
-    if (!fs::exists(dump) || fs::file_size(dump) != r.state_dump.size())
-        write_bytes(dump, r.state_dump);
+                   const ground_truth* truth, const accuracy& a) {
+    // Everything is encoded before the folder is touched.
+    const std::vector<std::string> names = output_names(truth != nullptr);
+    std::vector<std::string> texts;
+    texts.push_back(io::json_text(io::to_json(r.gains)));
+    texts.push_back(io::json_text(io::to_json(r.dcc)));
+    if (truth) texts.push_back(io::json_text(io::to_json(*truth)));
+    texts.push_back(io::json_text(summary_json(cs, r, truth != nullptr, a)));
 
-    const int cells = std::min<int>(r.gains.cols * r.gains.rows, ORVANE_MAX_GAIN_CELLS);
-    json gains = {{"version", r.gains.version},
-                  {"cols", r.gains.cols},
-                  {"rows", r.gains.rows},
-                  {"unity", 512},
-                  {"status", r.gain_status}};
-    if (cs.kind == layout::vertical) {
-        gains["left_v"] = table(r.gains.left_v, cells);
-        gains["right_v"] = table(r.gains.right_v, cells);
-    } else {
-        gains["left"] = table(r.gains.left, cells);
-        gains["right"] = table(r.gains.right, cells);
-    }
-    write_json(root / "gainmap.json", gains);
-
-    const int windows = std::min<int>(r.dcc.win_cols * r.dcc.win_rows, ORVANE_MAX_DCC_WINDOWS);
-    json dcc = {{"version", r.dcc.version},         {"dcc_shift", r.dcc.dcc_shift},
-                {"win_cols", r.dcc.win_cols},       {"win_rows", r.dcc.win_rows},
-                {"status", r.dcc_status},           {"dcc", json::array()},
-                {"dcc_lens_per_px", json::array()}, {"peak_lens", json::array()}};
-    for (int w = 0; w < windows; ++w) {
-        dcc["dcc"].push_back(r.dcc.dcc[w]);
-        dcc["dcc_lens_per_px"].push_back(dcc_value(r.dcc.dcc[w], r.dcc.dcc_shift));
-        if (static_cast<size_t>(w) < r.windows.size()) {
-            dcc["peak_lens"].push_back(r.windows[static_cast<size_t>(w)].peak_lens);
-        }
-    }
-    write_json(root / "dccmap.json", dcc);
-
-    json gt = {{"layout", layout_name(cs.kind)},
-               {"win_rows", truth.win_rows},
-               {"win_cols", truth.win_cols},
-               {"lens_step", truth.lens_step},
-               {"dcc", truth.dcc},
-               {"in_focus_lens", truth.in_focus_lens}};
-    write_json(root / "ground_truth.json", gt);
-
-    json summary = {{"layout", layout_name(cs.kind)},
-                    {"windows", a.windows},
-                    {"median_dcc_error", a.median_dcc_error},
-                    {"max_dcc_error", a.max_dcc_error},
-                    {"sign_errors", a.sign_errors},
-                    {"peaks_within_step", a.peaks_within_step},
-                    {"flags", a.flags},
-                    {"unexplained_flags", a.unexplained},
-                    {"frame_status", r.frame_status},
-                    {"gain_status", r.gain_status},
-                    {"dcc_status", r.dcc_status},
-                    {"block_read_back_equal", r.read_back_equal},
-                    {"pass", a.all_pass()}};
-    write_json(root / "summary.json", summary);
+    io::staged_files out(dir);
+    out.add(names[0], r.block);
+    out.add(names[1], r.cof_block);
+    out.add(names[2], r.state_dump);
+    for (size_t i = 0; i < texts.size(); ++i) out.add(names[3 + i], texts[i]);
+    out.commit();
+    // A truth from an earlier run would sit beside results it does not describe.
+    if (!truth) std::remove((std::filesystem::path(dir) / "truth.json").c_str());
 }
 
 }  // namespace orvane_tool

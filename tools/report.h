@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "capture.h"
 #include "run.h"
@@ -32,15 +33,23 @@ double dcc_value(int16_t fixed, int shift);
 
 accuracy assess(const calibration_result& result, const ground_truth& truth);
 
+// The per-window table; the true DCC and in-focus columns only with a truth.
 void print_window_table(std::FILE* out, const calibration_result& result,
-                        const ground_truth& truth);
-void print_summary(std::FILE* out, const calibration_result& result, const accuracy& acc);
+                        const ground_truth* truth);
+// The accuracy lines (only with a truth), the status flags and the read-back.
+void print_summary(std::FILE* out, const calibration_result& result, const accuracy& acc,
+                   bool with_truth);
 
-// Writes calibration_block.bin, curve_of_field_block.bin, state_dump.bin (unless
-// the library already wrote it there), gainmap.json, dccmap.json,
-// ground_truth.json and summary.json into `dir`, creating it.
+// Names of the files write_outputs writes, in the order they appear.
+std::vector<std::string> output_names(bool with_truth);
+
+// Writes calibration_block.bin, curve_of_field_block.bin, state_dump.bin,
+// gainmap.json, dccmap.json, truth.json (with a truth) and summary.json into
+// `dir`, creating it. The files appear together or, on an error, none does
+// (and a folder created for them is removed again); throws io::io_error.
+// Without a truth, a truth.json left there by an earlier run is removed.
 void write_outputs(const std::string& dir, const capture_set& capture,
-                   const calibration_result& result, const ground_truth& truth,
+                   const calibration_result& result, const ground_truth* truth,
                    const accuracy& acc);
 
 }  // namespace orvane_tool

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 
 namespace orvane_tool {
@@ -73,15 +74,55 @@ std::vector<uint8_t> read_file(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// A fresh, unique temporary file name for the state dump.
-std::string temporary_dump_path() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvane-state-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    const int fd = mkstemp(buf.data());
-    if (fd < 0) throw std::runtime_error("cannot create a temporary file for the state dump");
-    close(fd);
-    return std::string(buf.data());
+// A fresh, unique temporary file for the state dump, removed when the run ends
+// however it ends.
+class temporary_file {
+public:
+    temporary_file() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "orvane-state-XXXXXX").string();
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        const int fd = mkstemp(buf.data());
+        if (fd < 0) throw std::runtime_error("cannot create a temporary file for the state dump");
+        close(fd);
+        path_ = buf.data();
+    }
+    ~temporary_file() { std::remove(path_.c_str()); }
+    temporary_file(const temporary_file&) = delete;
+    temporary_file& operator=(const temporary_file&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// The library reads width x height samples from every image it is given: a
+// set whose buffers are shorter is refused before any call.
+void check_capture(const capture_set& cs) {
+    const uint64_t samples = uint64_t{cs.width} * cs.height;
+    if (samples == 0) throw std::runtime_error("capture set: empty frame size");
+    if (cs.kind != layout::dual &&
+        (cs.width != cs.cfg.image_width || cs.height != cs.cfg.image_height)) {
+        throw std::runtime_error("capture set: frame size differs from the sensor configuration");
+    }
+    if (cs.sweep.empty() || cs.sweep.size() > ORVANE_FRAME_SLOTS) {
+        throw std::runtime_error("capture set: " + std::to_string(cs.sweep.size()) +
+                                 " sweep frames, the library takes 1 to " +
+                                 std::to_string(ORVANE_FRAME_SLOTS));
+    }
+    auto check = [&](const frame& f, const std::string& what) {
+        const bool ok = cs.kind == layout::dual
+                            ? f.left.size() == samples && f.right.size() == samples
+                            : f.raw.size() == samples;
+        if (!ok)
+            throw std::runtime_error("capture set: " + what + " is not " +
+                                     std::to_string(cs.width) + " x " + std::to_string(cs.height) +
+                                     " samples");
+    };
+    check(cs.flat, "the flat field");
+    for (size_t k = 0; k < cs.sweep.size(); ++k)
+        check(cs.sweep[k], "sweep frame " + std::to_string(k));
 }
 
 struct context_owner {
@@ -203,6 +244,7 @@ void read_state_dump(const std::vector<uint8_t>& dump, const cal_settings& s, in
 
 calibration_result run_calibration(const capture_set& cs, const run_options& options,
                                    const progress_fn& progress) {
+    check_capture(cs);
     calibration_result r;
     context_owner owner{Orvane_create(&cs.settings)};
     cal_context* ctx = owner.ctx;
@@ -225,6 +267,14 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
                 static_cast<int32_t>(cs.height), cs.black_level, &r.gains, &cs.limits,
                 static_cast<float>(cs.flat.lens_position));
             break;
+    }
+    if (r.gain_status == ORVANE_HARD_FAILURE) {
+        throw std::runtime_error(std::string(cs.kind == layout::vertical
+                                                 ? "Orvane_get_gainmap_vertical"
+                                             : cs.kind == layout::dual ? "Orvane_get_gainmap_2pd"
+                                                                       : "Orvane_get_gainmap") +
+                                 " refused the flat field (hard failure): the gain grid, the PD "
+                                 "layout or the image size is beyond what the library takes");
     }
 
     // The lens sweep: frame indices 0..N-1 at rising lens positions. The dual
@@ -254,14 +304,30 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
         r.frame_status.push_back(status);
         r.lens.push_back(f.lens_position);
         if (progress) progress(k, count, f.lens_position, status);
+        if (status == ORVANE_HARD_FAILURE) {
+            throw std::runtime_error(
+                std::string(cs.kind == layout::vertical ? "Orvane_add_raw_vertical"
+                            : cs.kind == layout::dual   ? "Orvane_add_raw_2pd"
+                                                        : "Orvane_add_raw") +
+                " refused sweep frame " + std::to_string(k) +
+                " (hard failure): the window grid, "
+                "the search range or the image size is beyond what the library takes");
+        }
     }
 
     // DCC map and the state dump.
-    const bool temporary = options.dump_path.empty();
-    const std::string dump_path = temporary ? temporary_dump_path() : options.dump_path;
+    std::optional<temporary_file> temporary;
+    if (options.dump_path.empty()) temporary.emplace();
+    const std::string dump_path = temporary ? temporary->path() : options.dump_path;
     r.dcc_status = Orvane_get_dccmap(ctx, &r.dcc, dump_path.c_str());
+    if (r.dcc_status == ORVANE_HARD_FAILURE) {
+        throw std::runtime_error("Orvane_get_dccmap refused the sweep (hard failure): " +
+                                 std::to_string(cs.settings.win_cols) + " x " +
+                                 std::to_string(cs.settings.win_rows) + " windows, " +
+                                 std::to_string(cs.settings.sweep_frames) + " sweep frames with " +
+                                 std::to_string(cs.settings.trim_frames) + " trimmed at each end");
+    }
     r.state_dump = read_file(dump_path);
-    if (temporary) std::remove(dump_path.c_str());
     if (r.state_dump.size() != ORVANE_STATE_DUMP_SIZE) {
         throw std::runtime_error("state dump missing or truncated: " + dump_path);
     }

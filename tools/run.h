@@ -72,6 +72,9 @@ struct calibration_result {
     uint32_t all_flags() const;
 };
 
+// Throws std::runtime_error, one line, when the set is inconsistent, when an
+// entry point returns the hard failure (a calibration cannot go on from there)
+// and when the library's outputs cannot be had.
 calibration_result run_calibration(const capture_set& capture, const run_options& options = {},
                                    const progress_fn& progress = {});
 

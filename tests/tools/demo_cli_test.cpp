@@ -1,70 +1,74 @@
 // `orvane demo` as a user runs it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
+
+#include "io/records.h"
+#include "io_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct demo_run {
-    int exit_code;
-    std::string output;
-    fs::path dir;
-};
-
-demo_run run_demo(const std::string& name, const std::string& args) {
-    const fs::path dir = fs::path(::testing::TempDir()) / ("orvane-demo-test-" + name);
-    fs::remove_all(dir);
-    const fs::path log = dir.string() + ".log";
-    const std::string cmd = std::string(ORVANE_CLI) + " demo " + args + " --out '" + dir.string() +
-                            "' > '" + log.string() + "' 2>&1";
-    const int status = std::system(cmd.c_str());
-    return {status, slurp(log), dir};
-}
+using io_test::quoted;
+using io_test::run_cli;
+using io_test::scratch_dir;
+using orvane_tool::io::json;
+using orvane_tool::io::read_json_file;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 TEST(DemoCommand, WritesEveryOutputAndReportsPassingTargets) {
-    const demo_run r = run_demo("dual", "--layout dual --width 640 --height 480 --seed 3");
-    ASSERT_EQ(r.exit_code, 0) << r.output;
-    EXPECT_NE(r.output.find("frame 12/12"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("window grid"), std::string::npos);
-    EXPECT_EQ(r.output.find("FAIL"), std::string::npos) << r.output;
+    scratch_dir dir;
+    const std::string out = dir / "demo";
+    const io_test::cli_result r =
+        run_cli("demo --layout dual --width 640 --height 480 --seed 3 --out " + quoted(out));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_THAT(r.out, HasSubstr("frame 12/12"));
+    EXPECT_THAT(r.out, HasSubstr("window grid      3 x 2"));
+    EXPECT_THAT(r.out, HasSubstr("true DCC"));
+    EXPECT_THAT(r.out, Not(HasSubstr("FAIL")));
 
-    EXPECT_EQ(fs::file_size(r.dir / "state_dump.bin"), 726292u);
+    EXPECT_EQ(scratch_dir::entries_of(out),
+              (std::vector<std::string>{"calibration_block.bin", "curve_of_field_block.bin",
+                                        "dccmap.json", "gainmap.json", "state_dump.bin",
+                                        "summary.json", "truth.json"}));
+    EXPECT_EQ(std::filesystem::file_size(out + "/state_dump.bin"), 726292u);
     // 3 x 2 windows: 12 + 4 * 221 + 2 * 6 bytes and the checksum.
-    EXPECT_EQ(fs::file_size(r.dir / "calibration_block.bin"), 12u + 4 * 221 + 2 * 6 + 1);
-    EXPECT_EQ(fs::file_size(r.dir / "curve_of_field_block.bin"), 6u + 2 * 6 + 1);
+    EXPECT_EQ(std::filesystem::file_size(out + "/calibration_block.bin"),
+              12u + 4 * 221 + 2 * 6 + 1);
+    EXPECT_EQ(std::filesystem::file_size(out + "/curve_of_field_block.bin"), 6u + 2 * 6 + 1);
 
-    const auto dcc = nlohmann::json::parse(slurp(r.dir / "dccmap.json"));
-    EXPECT_EQ(dcc["win_cols"], 3);
-    EXPECT_EQ(dcc["win_rows"], 2);
-    EXPECT_EQ(dcc["dcc"].size(), 6u);
-    const auto truth = nlohmann::json::parse(slurp(r.dir / "ground_truth.json"));
-    EXPECT_EQ(truth["dcc"].size(), 6u);
-    EXPECT_EQ(truth["layout"], "dual");
-    const auto gains = nlohmann::json::parse(slurp(r.dir / "gainmap.json"));
-    EXPECT_EQ(gains["left"].size(), 221u);
-    const auto summary = nlohmann::json::parse(slurp(r.dir / "summary.json"));
-    EXPECT_TRUE(summary["pass"].get<bool>());
+    // The records as the file layer writes them: they read back.
+    const json dcc = read_json_file(out + "/dccmap.json");
+    const dccmap dm = orvane_tool::io::dccmap_from_json(dcc, "dccmap.json");
+    EXPECT_EQ(dm.win_cols, 3);
+    EXPECT_EQ(dm.win_rows, 2);
+    EXPECT_EQ(dcc["dcc"].size(), 2u);
+    const json gains = read_json_file(out + "/gainmap.json");
+    const gainmap gm = orvane_tool::io::gainmap_from_json(gains, "gainmap.json");
+    EXPECT_EQ(gm.cols, 17);
+    EXPECT_EQ(gm.rows, 13);
+    EXPECT_GT(gm.left[0], 0);
+    const orvane_tool::ground_truth truth =
+        orvane_tool::io::ground_truth_from_json(read_json_file(out + "/truth.json"), "truth.json");
+    EXPECT_EQ(truth.dcc.size(), 6u);
+
+    const json summary = read_json_file(out + "/summary.json");
+    EXPECT_EQ(summary["layout"], "dual");
+    EXPECT_TRUE(summary["accuracy"]["pass"].get<bool>());
     EXPECT_TRUE(summary["block_read_back_equal"].get<bool>());
+    EXPECT_EQ(summary["peak_lens"].size(), 2u);
+    EXPECT_EQ(summary["peak_lens"][0].size(), 3u);
 }
 
-TEST(DemoCommand, RejectsAnUnknownLayout) {
-    const demo_run r = run_demo("bad", "--layout diagonal");
-    EXPECT_NE(r.exit_code, 0);
-    EXPECT_FALSE(fs::exists(r.dir / "calibration_block.bin"));
+TEST(DemoCommand, RejectsAnUnknownLayoutWithAUsageError) {
+    scratch_dir dir;
+    const io_test::cli_result r = run_cli("demo --layout diagonal --out " + quoted(dir / "demo"));
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.err,
+              "orvane: --layout: diagonal not in {horizontal,vertical,dual} (see orvane --help)\n");
+    EXPECT_TRUE(dir.entries().empty());
 }
 
 }  // namespace

@@ -277,4 +277,70 @@ TEST(CaptureFiles, DualFlatNeedsItsLensPosition) {
               dir / "set/manifest.json" + ": flat: missing field 'lens_position'");
 }
 
+TEST(CaptureFiles, RecordsGivenInsteadOfTheManifestsOnes) {
+    io_test::scratch_dir dir;
+    io::save_capture_set(sample_set(layout::horizontal), dir / "set");
+    capture_set other = sample_set(layout::horizontal);
+    other.settings.max_shift = 9;
+    other.limits.max_gain = 777;
+    io::save_settings(dir / "settings.bin", other.settings);
+    io::save_limits(dir / "limits.json", other.limits);
+    json m = io::read_json_file(dir / "set/manifest.json");
+    m.erase("settings");  // not needed when given
+    io_test::write_text(dir / "set/manifest.json", io::json_text(m));
+
+    std::optional<ground_truth> truth;
+    const capture_set loaded = io::load_capture_set(
+        dir / "set/manifest.json", truth, {"", dir / "settings.bin", dir / "limits.json"});
+    EXPECT_EQ(std::memcmp(&loaded.settings, &other.settings, sizeof other.settings), 0);
+    EXPECT_EQ(loaded.limits.max_gain, 777);
+    EXPECT_EQ(loaded.cfg.image_width, kWidth);
+    EXPECT_EQ(error_of([&] { io::load_capture_set(dir / "set/manifest.json"); }),
+              dir / "set/manifest.json" + ": missing field 'settings'");
+
+    io::save_capture_set(sample_set(layout::dual), dir / "dual");
+    EXPECT_EQ(error_of([&] {
+                  io::load_capture_set(dir / "dual/manifest.json", truth, {dir / "s.json", "", ""});
+              }),
+              dir / "s.json" + ": the dual layout takes no sensor configuration");
+}
+
+TEST(StagedFiles, AppearTogetherOnCommitAndLeaveNothingOtherwise) {
+    io_test::scratch_dir dir;
+    {
+        io::staged_files out(dir / "a/b");
+        out.add("one.bin", std::vector<uint8_t>{1, 2});
+        out.add("two.json", std::string("{}\n"));
+        EXPECT_EQ(io_test::scratch_dir::entries_of(dir / "a/b").size(), 2u);  // temporaries
+    }
+    EXPECT_TRUE(dir.entries().empty());  // the folders made for them went too
+
+    io::staged_files out(dir / "a/b/");
+    out.add("one.bin", std::vector<uint8_t>{1, 2});
+    out.add("two.json", std::string("{}\n"));
+    out.commit();
+    EXPECT_EQ(io_test::scratch_dir::entries_of(dir / "a/b"),
+              (std::vector<std::string>{"one.bin", "two.json"}));
+    EXPECT_EQ(io_test::read_text(dir / "a/b/two.json"), "{}\n");
+}
+
+TEST(StagedFiles, FolderInTheWayStopsTheCommitBeforeAnyRename) {
+    io_test::scratch_dir dir;
+    io_test::write_text(dir / "one.bin", "old");
+    std::filesystem::create_directory(dir / "two.json");
+    EXPECT_EQ(error_of([&] {
+                  io::staged_files out(dir.path().string());
+                  out.add("one.bin", std::string("new"));
+                  out.add("two.json", std::string("{}"));
+                  out.commit();
+              }),
+              dir / "two.json" + ": is a folder, not a file");
+    EXPECT_EQ(io_test::read_text(dir / "one.bin"), "old");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"one.bin", "two.json"}));
+
+    io_test::write_text(dir / "file", "x");
+    EXPECT_EQ(error_of([&] { io::staged_files out(dir / "file/sub"); }),
+              dir / "file/sub" + ": cannot create the folder: Not a directory");
+}
+
 }  // namespace

@@ -22,7 +22,13 @@ std::string frame_name(const char* stem, frame_format format, const char* side =
     return name + frame_extension(format);
 }
 
-std::string sweep_stem(size_t k) { return (k < 10 ? "f0" : "f") + std::to_string(k); }
+// f00, f01, ... f11: names that sort in sweep order.
+std::string sweep_stem(size_t k) {
+    std::string stem = "f";
+    if (k < 10) stem += '0';
+    stem += std::to_string(k);
+    return stem;
+}
 
 // ---- saving --------------------------------------------------------------------
 
@@ -129,10 +135,6 @@ layout layout_from_name(std::string_view name, const std::string& source) {
 void save_capture_set(const capture_set& set, const std::string& dir, const ground_truth* truth,
                       frame_format format) {
     check_set(set);
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) throw io_error(dir + ": cannot create the folder: " + ec.message());
-
     const bool dual = set.kind == layout::dual;
     staged_files out(dir);
     json manifest = json::object();
@@ -172,7 +174,8 @@ capture_set load_capture_set(const std::string& manifest_path) {
     return load_capture_set(manifest_path, ignored);
 }
 
-capture_set load_capture_set(const std::string& manifest_path, std::optional<ground_truth>& truth) {
+capture_set load_capture_set(const std::string& manifest_path, std::optional<ground_truth>& truth,
+                             const record_overrides& overrides) {
     const json doc = read_json_file(manifest_path);
     const field_reader f(doc, manifest_path,
                          {"layout", "sensor", "settings", "limits", "width", "height",
@@ -181,16 +184,21 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
     set.kind = layout_from_name(f.text("layout"), manifest_path + ": field 'layout'");
     const bool dual = set.kind == layout::dual;
     const auto beside = [&](const char* key) { return resolve_beside(manifest_path, f.text(key)); };
+    const auto record = [&](const std::string& given, const char* key) {
+        return given.empty() ? beside(key) : given;
+    };
 
-    set.settings = load_settings(beside("settings"));
-    set.limits = load_limits(beside("limits"));
+    set.settings = load_settings(record(overrides.settings, "settings"));
+    set.limits = load_limits(record(overrides.limits, "limits"));
     if (dual) {
         if (f.has("sensor")) f.fail("sensor", "not used by the dual layout");
+        if (!overrides.sensor.empty())
+            throw io_error(overrides.sensor + ": the dual layout takes no sensor configuration");
         set.width = f.get<uint32_t>("width", 1, 65535);
         set.height = f.get<uint32_t>("height", 1, 65535);
         set.black_level = f.get<uint16_t>("black_level");
     } else {
-        set.cfg = load_sensor_cfg(beside("sensor"));
+        set.cfg = load_sensor_cfg(record(overrides.sensor, "sensor"));
         set.width = set.cfg.image_width;
         set.height = set.cfg.image_height;
         set.black_level = set.cfg.black_level;

@@ -43,8 +43,18 @@ void save_capture_set(const capture_set& set, const std::string& dir,
                       const ground_truth* truth = nullptr,
                       frame_format format = frame_format::raw16);
 
+// Record files that replace the manifest's (paths as given, not relative to
+// the manifest); empty ones leave the manifest's in place. The manifest may
+// leave out an entry that is replaced.
+struct record_overrides {
+    std::string sensor;  // raw layouts only
+    std::string settings;
+    std::string limits;
+};
+
 capture_set load_capture_set(const std::string& manifest_path);
 // Also loads the ground truth when the manifest names one.
-capture_set load_capture_set(const std::string& manifest_path, std::optional<ground_truth>& truth);
+capture_set load_capture_set(const std::string& manifest_path, std::optional<ground_truth>& truth,
+                             const record_overrides& overrides = {});
 
 }  // namespace orvane_tool::io

@@ -121,11 +121,32 @@ void write_file_atomic(const std::string& path, const std::string& text) {
     write_file_atomic(path, text_bytes(text));
 }
 
-staged_files::staged_files(std::string dir) : dir_(std::move(dir)) {}
+staged_files::staged_files(std::string dir) : dir_(std::move(dir)) {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> missing;
+    std::error_code ec;
+    fs::path start = fs::path(dir_).lexically_normal();
+    if (!start.has_filename()) start = start.parent_path();  // "out/"
+    for (fs::path p = start; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+        missing.push_back(p);
+        if (p == p.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (::mkdir(it->c_str(), 0777) == 0) {
+            created_.push_back(it->string());
+        } else if (errno != EEXIST) {
+            const int err = errno;
+            for (auto made = created_.rbegin(); made != created_.rend(); ++made)
+                ::rmdir(made->c_str());
+            throw io_error(dir_ + ": cannot create the folder: " + errno_text(err));
+        }
+    }
+}
 
 staged_files::~staged_files() {
     if (committed_) return;
     for (const entry& e : entries_) ::unlink(e.temp.c_str());
+    for (auto made = created_.rbegin(); made != created_.rend(); ++made) ::rmdir(made->c_str());
 }
 
 void staged_files::add(const std::string& name, std::span<const uint8_t> bytes) {
@@ -138,6 +159,13 @@ void staged_files::add(const std::string& name, const std::string& text) {
 }
 
 void staged_files::commit() {
+    // A folder in the way is the one failure a rename can meet here (the
+    // temporaries already sit beside their targets): find it before renaming any.
+    for (const entry& e : entries_) {
+        struct stat st {};
+        if (::stat(e.final_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            throw io_error(e.final_path + ": is a folder, not a file");
+    }
     for (size_t i = 0; i < entries_.size(); ++i) {
         const entry& e = entries_[i];
         if (::rename(e.temp.c_str(), e.final_path.c_str()) != 0) {

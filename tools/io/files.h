@@ -31,8 +31,9 @@ void write_file_atomic(const std::string& path, const std::string& text);
 
 // A set of files that appear together or not at all: each is written to a
 // temporary file in `dir` as it is added; commit() renames them into place
-// in the order they were added. Uncommitted temporaries are removed when the
-// object goes away, so an error on the way leaves nothing behind.
+// in the order they were added. `dir` and its missing parents are created
+// first. Uncommitted temporaries, and the folders made for them, are removed
+// when the object goes away, so an error on the way leaves nothing behind.
 class staged_files {
 public:
     explicit staged_files(std::string dir);
@@ -50,6 +51,7 @@ private:
         std::string final_path;
     };
     std::string dir_;
+    std::vector<std::string> created_;  // folders made here, outermost first
     std::vector<entry> entries_;
     bool committed_ = false;
 };

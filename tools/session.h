@@ -1,0 +1,21 @@
+// One calibration as the tool shows it: the settings, a progress line per
+// frame, the per-window table and summary, and the output folder. Shared by
+// `orvane demo` and `orvane calibrate`, so the two print and write the same.
+#pragma once
+
+#include <string>
+
+#include "capture.h"
+
+namespace orvane_tool {
+
+void print_settings(const capture_set& capture);
+
+// Calibrates `capture` and writes the outputs into `out_dir`. The true DCC and
+// in-focus columns and the accuracy lines appear only with a truth on the
+// settings' window grid. Throws (one line) when the calibration cannot finish
+// or the outputs cannot be written; nothing is written then.
+void calibrate_and_report(const capture_set& capture, const ground_truth* truth,
+                          const std::string& out_dir);
+
+}  // namespace orvane_tool

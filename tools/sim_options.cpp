@@ -1,0 +1,44 @@
+#include "sim_options.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "io/capture_io.h"
+#include "tuning.h"
+
+namespace orvane_tool {
+
+void add_sim_options(CLI::App& cmd, sim_options& o) {
+    cmd.add_option_function<std::string>(
+           "--layout",
+           [&o](const std::string& name) { o.kind = io::layout_from_name(name, "--layout"); },
+           "PD layout: horizontal, vertical or dual")
+        ->transform(CLI::IsMember({"horizontal", "vertical", "dual"}, CLI::ignore_case))
+        ->default_str("horizontal");
+    // A Bayer sensor has even dimensions; 4096 x 3072 keeps a sweep near 300 MB.
+    const CLI::Validator even(
+        [](std::string& v) {
+            return std::strtoul(v.c_str(), nullptr, 10) % 2 ? std::string("must be even")
+                                                            : std::string();
+        },
+        "EVEN");
+    cmd.add_option("--width", o.width, "sensor width in pixels")
+        ->check(CLI::Range(256u, 4096u) & even)
+        ->capture_default_str();
+    cmd.add_option("--height", o.height, "sensor height in pixels")
+        ->check(CLI::Range(192u, 3072u) & even)
+        ->capture_default_str();
+    cmd.add_option("--seed", o.seed, "noise seed")->capture_default_str();
+}
+
+orvane_sim::sensor_model sim_model(const sim_options& o) {
+    return orvane_sim::default_model(o.width, o.height);
+}
+
+orvane_sim::rendering render_tuned(const sim_options& o) {
+    const orvane_sim::sensor_model model = sim_model(o);
+    return orvane_sim::render(model, o.kind, o.seed, tuned_settings(model, o.kind),
+                              tuned_limits(model, o.kind));
+}
+
+}  // namespace orvane_tool
