@@ -17,5 +17,6 @@ for t in "${targets[@]}"; do
   mkdir -p "build-fuzz/corpus/$t"
   echo "== fuzz_$t for ${secs}s"
   ./build-fuzz/fuzz/"fuzz_$t" -max_total_time="$secs" -rss_limit_mb=4096 -malloc_limit_mb=4096 \
-    -artifact_prefix="fuzz/corpus/$t/crash-" "build-fuzz/corpus/$t" "fuzz/corpus/$t" 2>&1 | tail -3
+    -artifact_prefix="fuzz/corpus/$t/crash-" "build-fuzz/corpus/$t" "fuzz/corpus/$t" 2>&1 \
+    | grep -vE '^(line width problem|Error: Invalid ROI coordinates|Cannot open file for write)' | tail -3
 done
