@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <set>
-#include <type_traits>
 #include <vector>
 
 #include "io/fields.h"
@@ -25,12 +24,12 @@ constexpr int kMaxDccShift = 30;   // 1 << 31 is no longer a positive scale
     throw io_error(source + ": field '" + field + "': " + why);
 }
 
-template <class T>
-    requires std::is_integral_v<T>
-std::string num(T v) {
+std::string num(int64_t v) {
     return std::to_string(v);
 }
-std::string num(float v) { return shown(float_json(v)); }
+std::string decimal(float v) {
+    return shown(float_json(v));
+}
 
 // Thousands separated, as the README writes the capacities.
 std::string count(uint64_t v) {
@@ -90,7 +89,8 @@ grid_extent largest_windows(const cal_settings& s, uint32_t image_width, uint32_
     grid_extent g;
     for (uint32_t i = 0; i < rows; ++i) {
         for (uint32_t j = 0; j < cols; ++j) {
-            const extent e = window_extent(i, j, rows, cols, s.win_margin, image_width, image_height);
+            const extent e =
+                window_extent(i, j, rows, cols, s.win_margin, image_width, image_height);
             g.cols = std::max(g.cols, e.cols);
             g.rows = std::max(g.rows, e.rows);
             const uint64_t samples = uint64_t{e.cols} * e.rows;
@@ -105,7 +105,7 @@ grid_extent largest_windows(const cal_settings& s, uint32_t image_width, uint32_
 
 std::string grid_of(const cal_settings& s) {
     return num(s.win_cols) + " x " + num(s.win_rows) + " grid with win_margin " +
-           num(s.win_margin);
+           decimal(s.win_margin);
 }
 
 // Windows of one image: every cut-out within its buffer and, on the PD
@@ -116,56 +116,63 @@ void check_windows(const cal_settings& s, const std::string& source, uint32_t wi
     if (g.samples > ORVANE_ROI_CAPACITY)
         refuse(source, "win_rows",
                "a " + grid_of(s) + " cuts windows of up to " + num(g.largest.cols) + " x " +
-                   num(g.largest.rows) + " samples out of the " + num(width) + " x " +
-                   num(height) + " " + image + ", more than the " + count(ORVANE_ROI_CAPACITY) +
+                   num(g.largest.rows) + " samples out of the " + num(width) + " x " + num(height) +
+                   " " + image + ", more than the " + count(ORVANE_ROI_CAPACITY) +
                    " of a window cut-out");
     if (profile_axis == nullptr) return;
     const bool by_rows = std::string(profile_axis) == "rows";
     const uint32_t longest = by_rows ? g.rows : g.cols;
     if (longest > kProfileCapacity)
         refuse(source, by_rows ? "win_rows" : "win_cols",
-               "a " + grid_of(s) + " makes windows of up to " + num(longest) + " " +
-                   profile_axis + " of the " + num(width) + " x " + num(height) + " " + image +
+               "a " + grid_of(s) + " makes windows of up to " + num(longest) + " " + profile_axis +
+                   " of the " + num(width) + " x " + num(height) + " " + image +
                    ", more than the " + count(kProfileCapacity) + " of a window profile");
 }
 
 // ---- settings on their own ----------------------------------------------------------
 
 void check_settings(const cal_settings& s, layout kind, const std::string& src) {
-    if (s.gain_rows < 1) refuse(src, "gain_rows", "is " + num(s.gain_rows) + ", expected 1 or more");
-    if (s.gain_cols < 1) refuse(src, "gain_cols", "is " + num(s.gain_cols) + ", expected 1 or more");
+    if (s.gain_rows < 1)
+        refuse(src, "gain_rows", "is " + num(s.gain_rows) + ", expected 1 or more");
+    if (s.gain_cols < 1)
+        refuse(src, "gain_cols", "is " + num(s.gain_cols) + ", expected 1 or more");
     if (s.gain_rows * s.gain_cols > ORVANE_MAX_GAIN_CELLS)
         refuse(src, "gain_rows",
-               num(s.gain_cols) + " x " + num(s.gain_rows) + " cells (gain_cols x gain_rows) exceed the " +
-                   num(ORVANE_MAX_GAIN_CELLS) + " of the gain tables");
+               num(s.gain_cols) + " x " + num(s.gain_rows) +
+                   " cells (gain_cols x gain_rows) exceed the " + num(ORVANE_MAX_GAIN_CELLS) +
+                   " of the gain tables");
     if (s.gain_shift < 0 || s.gain_shift > kMaxGainShift)
-        refuse(src, "gain_shift",
-               "is " + num(s.gain_shift) + ", expected 0.." + num(kMaxGainShift) +
-                   " (a unity gain of 1 << gain_shift must fit 16 bits; 9 makes gains true ratios)");
+        refuse(
+            src, "gain_shift",
+            "is " + num(s.gain_shift) + ", expected 0.." + num(kMaxGainShift) +
+                " (a unity gain of 1 << gain_shift must fit 16 bits; 9 makes gains true ratios)");
 
     if (s.win_rows < 1) refuse(src, "win_rows", "is " + num(s.win_rows) + ", expected 1 or more");
     if (s.win_cols < 1) refuse(src, "win_cols", "is " + num(s.win_cols) + ", expected 1 or more");
     if (s.win_rows * s.win_cols > ORVANE_MAX_DCC_WINDOWS)
         refuse(src, "win_rows",
-               num(s.win_cols) + " x " + num(s.win_rows) + " windows (win_cols x win_rows) exceed the " +
-                   num(ORVANE_MAX_DCC_WINDOWS) + " of a DCC map");
+               num(s.win_cols) + " x " + num(s.win_rows) +
+                   " windows (win_cols x win_rows) exceed the " + num(ORVANE_MAX_DCC_WINDOWS) +
+                   " of a DCC map");
     if (!std::isfinite(s.win_margin))
-        refuse(src, "win_margin", "expected a finite number, got " + num(s.win_margin));
+        refuse(src, "win_margin", "expected a finite number, got " + decimal(s.win_margin));
     if (s.dcc_shift < 0 || s.dcc_shift > kMaxDccShift)
         refuse(src, "dcc_shift", "is " + num(s.dcc_shift) + ", expected 0.." + num(kMaxDccShift));
 
     if (s.filter_tap_count < 1)
-        refuse(src, "filter_tap_count", "is 0: without taps every profile is 0 and nothing is measured");
+        refuse(src, "filter_tap_count",
+               "is 0: without taps every profile is 0 and nothing is measured");
     bool any_tap = false;
     for (int k = 0; k < s.filter_tap_count && k < ORVANE_MAX_FILTER_TAPS; ++k) {
         if (!std::isfinite(s.filter_taps[k]))
             refuse(src, "filter_taps[" + num(k) + "]",
-                   "expected a finite number, got " + num(s.filter_taps[k]));
+                   "expected a finite number, got " + decimal(s.filter_taps[k]));
         any_tap = any_tap || s.filter_taps[k] != 0.0f;
     }
     if (!any_tap)
-        refuse(src, "filter_taps",
-               "the " + num(s.filter_tap_count) + " taps in use are all 0: every profile would be 0");
+        refuse(
+            src, "filter_taps",
+            "the " + num(s.filter_tap_count) + " taps in use are all 0: every profile would be 0");
 
     if (s.sweep_frames < 2 || s.sweep_frames > ORVANE_FRAME_SLOTS)
         refuse(src, "sweep_frames",
@@ -185,7 +192,7 @@ void check_settings(const cal_settings& s, layout kind, const std::string& src) 
         if (std::isnan(s.lens_max)) refuse(src, "lens_max", "expected a number, got \"nan\"");
         if (s.lens_min > s.lens_max)
             refuse(src, "lens_max",
-                   "is " + num(s.lens_max) + ", below lens_min " + num(s.lens_min) +
+                   "is " + decimal(s.lens_max) + ", below lens_min " + decimal(s.lens_min) +
                        ": every lens position would be out of range");
     }
 }
@@ -207,9 +214,9 @@ void check_limits(const gain_limits& l, const cal_settings& s, const record_name
 
 // What the library derives from a usable layout.
 struct pd_geometry {
-    uint32_t width = 0;   // PD images
+    uint32_t width = 0;  // PD images
     uint32_t height = 0;
-    uint32_t pitch = 0;   // sensor pixels per PD sample along the shift
+    uint32_t pitch = 0;          // sensor pixels per PD sample along the shift
     uint32_t channel_width = 0;  // image of the focus measure: one Bayer channel
     uint32_t channel_height = 0;
 };
@@ -234,13 +241,12 @@ uint32_t pd_pitch(std::vector<uint16_t> keys, uint32_t fallback) {
 
 pd_geometry check_sensor(const sensor_cfg& c, layout kind, const std::string& src) {
     const bool vertical = kind == layout::vertical;
-    const char* const names[4] = {vertical ? "v_left_x" : "left_x", vertical ? "v_left_y" : "left_y",
-                                  vertical ? "v_right_x" : "right_x",
-                                  vertical ? "v_right_y" : "right_y"};
-    const uint16_t* const tables[4] = {vertical ? c.v_left_x : c.left_x,
-                                       vertical ? c.v_left_y : c.left_y,
-                                       vertical ? c.v_right_x : c.right_x,
-                                       vertical ? c.v_right_y : c.right_y};
+    const char* const names[4] = {
+        vertical ? "v_left_x" : "left_x", vertical ? "v_left_y" : "left_y",
+        vertical ? "v_right_x" : "right_x", vertical ? "v_right_y" : "right_y"};
+    const uint16_t* const tables[4] = {
+        vertical ? c.v_left_x : c.left_x, vertical ? c.v_left_y : c.left_y,
+        vertical ? c.v_right_x : c.right_x, vertical ? c.v_right_y : c.right_y};
     const char* const layout_text = vertical ? "vertical" : "horizontal";
     const uint32_t n = c.pair_count;
     if (n == 0) refuse(src, "pair_count", "is 0: there are no PD pixels to extract");
@@ -264,13 +270,17 @@ pd_geometry check_sensor(const sensor_cfg& c, layout kind, const std::string& sr
     const uint32_t block_rows = (h - 2 * uint32_t{c.margin_y}) >> shy;
     if (block_cols == 0)
         refuse(src, "block_width",
-               "a block " + num(uint32_t{1} << shx) + " pixels wide (the power of two the library "
-               "rounds " + num(c.block_width) + " up to) does not fit the " +
+               "a block " + num(uint32_t{1} << shx) +
+                   " pixels wide (the power of two the library "
+                   "rounds " +
+                   num(c.block_width) + " up to) does not fit the " +
                    num(w - 2 * uint32_t{c.margin_x}) + " columns between the margins");
     if (block_rows == 0)
         refuse(src, "block_height",
-               "a block " + num(uint32_t{1} << shy) + " pixels high (the power of two the library "
-               "rounds " + num(c.block_height) + " up to) does not fit the " +
+               "a block " + num(uint32_t{1} << shy) +
+                   " pixels high (the power of two the library "
+                   "rounds " +
+                   num(c.block_height) + " up to) does not fit the " +
                    num(h - 2 * uint32_t{c.margin_y}) + " rows between the margins");
 
     bool given = false;
@@ -306,7 +316,8 @@ pd_geometry check_sensor(const sensor_cfg& c, layout kind, const std::string& sr
     // are averaged into one.
     const uint16_t* key = vertical ? c.v_left_y : c.left_x;
     const std::vector<uint16_t> keys(key, key + n);
-    const uint32_t groups = static_cast<uint32_t>(std::set<uint16_t>(keys.begin(), keys.end()).size());
+    const uint32_t groups =
+        static_cast<uint32_t>(std::set<uint16_t>(keys.begin(), keys.end()).size());
     pd_geometry g;
     const uint64_t pd_width = vertical ? block_cols : uint64_t{block_cols} * groups;
     const uint64_t pd_height = vertical ? uint64_t{block_rows} * groups : block_rows;
@@ -315,9 +326,9 @@ pd_geometry check_sensor(const sensor_cfg& c, layout kind, const std::string& sr
         refuse(src, "image_width",
                num(w) + " x " + num(h) + " pixels in blocks of " + num(uint32_t{1} << shx) + " x " +
                    num(uint32_t{1} << shy) + " with " + num(groups) +
-                   " PD samples each make PD images of " + num(pd_width) + " x " +
-                   num(pd_height) + " samples, beyond the library's " + count(kMaxImageSide) +
-                   " per side and " + count(ORVANE_IMAGE_CAPACITY) + " in all");
+                   " PD samples each make PD images of " + num(pd_width) + " x " + num(pd_height) +
+                   " samples, beyond the library's " + count(kMaxImageSide) + " per side and " +
+                   count(ORVANE_IMAGE_CAPACITY) + " in all");
     g.width = static_cast<uint32_t>(pd_width);
     g.height = static_cast<uint32_t>(pd_height);
     g.pitch = pd_pitch(keys, vertical ? c.block_height : c.block_width);
