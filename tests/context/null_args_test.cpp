@@ -1,0 +1,324 @@
+// Every pointer argument of every entry point, one at a time, replaced by
+// NULL: the call answers with its failure value and writes nothing, neither
+// into the host's records and buffers nor into the context.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "context/context.h"
+
+namespace {
+
+constexpr int64_t kHard = 0xFFFFFFFFu;
+constexpr uint8_t kSentinel = 0xA5;
+
+template <typename T>
+void fill(T& record) {
+    std::memset(&record, kSentinel, sizeof record);
+}
+
+template <typename T>
+void append(std::vector<uint8_t>& out, const T* p, size_t count) {
+    const auto* b = reinterpret_cast<const uint8_t*>(p);
+    out.insert(out.end(), b, b + count * sizeof(T));
+}
+
+// Valid arguments for every entry point; outputs hold a sentinel pattern.
+struct world {
+    cal_settings settings{};
+    cal_context* ctx = nullptr;
+    sensor_cfg cfg{};
+    std::vector<uint16_t> raw;
+    std::vector<uint16_t> left, right;          // dual-photodiode images
+    std::vector<uint16_t> out_left, out_right;  // outputs of the configuration check
+    gainmap map{};                              // input record
+    gain_limits limits{1024, 0, 65535, 0};
+    dccmap dcc{};                               // input record
+    gainmap map_out;
+    dccmap dcc_out;
+    pd_map pd_out;
+    std::vector<uint8_t> block;      // a valid block to read
+    std::vector<uint8_t> block_out;  // writers' output
+    std::vector<char> text;
+
+    world() {
+        settings.focus_abs_sum = 1;
+        settings.gain_rows = 2;
+        settings.gain_cols = 2;
+        settings.gain_shift = 9;
+        settings.win_rows = 2;
+        settings.win_cols = 2;
+        settings.dcc_shift = 4;
+        settings.filter_taps[0] = 1.0f;
+        settings.filter_tap_count = 1;
+        settings.sweep_frames = 2;
+        settings.max_shift = 8;
+        settings.pd_pitch_2pd = 4;
+        settings.lens_max = 1000.0f;
+        for (float& limit : settings.dcc_dev_limit) limit = 1e9f;
+        ctx = Orvane_create(&settings);
+
+        cfg.image_width = 64;
+        cfg.image_height = 48;
+        cfg.black_level = 64;
+        cfg.block_width = 8;
+        cfg.block_height = 8;
+        cfg.pair_count = 2;
+        const uint16_t lx[2] = {1, 5}, rx[2] = {2, 6};
+        for (int i = 0; i < 2; ++i) {
+            cfg.left_x[i] = lx[i];
+            cfg.left_y[i] = 2;
+            cfg.right_x[i] = rx[i];
+            cfg.right_y[i] = 2;
+            cfg.v_left_x[i] = 2;
+            cfg.v_left_y[i] = lx[i];
+            cfg.v_right_x[i] = 2;
+            cfg.v_right_y[i] = rx[i];
+        }
+        cfg.bayer_channel = 4;
+        raw.resize(64 * 48);
+        for (size_t i = 0; i < raw.size(); ++i) {
+            const size_t x = i % 64, y = i / 64;
+            raw[i] = static_cast<uint16_t>(((x + y) / 8) % 2 ? 900 : 200);
+        }
+        left.resize(40 * 24);
+        right.resize(40 * 24);
+        for (size_t i = 0; i < left.size(); ++i) {
+            left[i] = static_cast<uint16_t>((i % 40) / 6 % 2 ? 800 : 200);
+            right[i] = static_cast<uint16_t>(((i + 1) % 40) / 6 % 2 ? 800 : 200);
+        }
+        out_left.assign(4096, 0xA5A5);
+        out_right.assign(4096, 0xA5A5);
+
+        map.version = 4;
+        map.cols = 2;
+        map.rows = 2;
+        for (int i = 0; i < 256; ++i) {
+            map.left[i] = map.right[i] = map.left_v[i] = map.right_v[i] =
+                static_cast<uint16_t>(500 + i);
+        }
+        dcc.version = 4;
+        dcc.dcc_shift = 4;
+        dcc.win_cols = 2;
+        dcc.win_rows = 2;
+        for (int i = 0; i < 48; ++i) dcc.dcc[i] = static_cast<int16_t>(i * 37 - 700);
+        block.assign(ORVANE_BLOCK_BUFFER_SIZE, 0);
+        Orvane_get_calibration_block(&map, &dcc, block.data());
+
+        fill(map_out);
+        fill(dcc_out);
+        fill(pd_out);
+        block_out.assign(ORVANE_BLOCK_HV_BUFFER_SIZE, kSentinel);
+        text.assign(ORVANE_LIB_FEATURES_BUFFER_SIZE, static_cast<char>(kSentinel));
+    }
+    ~world() { Orvane_destroy(ctx); }
+    world(const world&) = delete;
+    world& operator=(const world&) = delete;
+
+    // Everything a call could write: host records and buffers, the state
+    // region and the heads of the context's image buffers.
+    std::vector<uint8_t> snapshot() const {
+        std::vector<uint8_t> s;
+        append(s, &settings, 1);
+        append(s, &cfg, 1);
+        append(s, raw.data(), raw.size());
+        append(s, left.data(), left.size());
+        append(s, right.data(), right.size());
+        append(s, out_left.data(), out_left.size());
+        append(s, out_right.data(), out_right.size());
+        append(s, &map, 1);
+        append(s, &limits, 1);
+        append(s, &dcc, 1);
+        append(s, &map_out, 1);
+        append(s, &dcc_out, 1);
+        append(s, &pd_out, 1);
+        append(s, block.data(), block.size());
+        append(s, block_out.data(), block_out.size());
+        append(s, text.data(), text.size());
+        append(s, &ctx->state, 1);
+        for (const uint16_t* img : {ctx->img_left, ctx->img_right, ctx->img_left_v, ctx->img_right_v})
+            append(s, img, 4096);
+        return s;
+    }
+};
+
+// Argument `i` of a call, or NULL when it is the one to leave out.
+template <typename T>
+T* arg(int i, int null_at, T* p) {
+    return i == null_at ? nullptr : p;
+}
+
+struct entry_case {
+    const char* name;
+    int pointers;  // pointer arguments, numbered in call order
+    int64_t failure;
+    std::function<int64_t(world&, int)> call;  // null_at -1: every pointer valid
+    std::vector<int> may_be_null = {};          // pointers for which NULL is legal
+};
+
+const std::vector<entry_case>& cases() {
+    static const std::vector<entry_case> table = {
+        {"create", 1, 0,
+         [](world& w, int n) -> int64_t {
+             cal_context* c = Orvane_create(arg(0, n, &w.settings));
+             Orvane_destroy(c);
+             return c != nullptr;
+         }},
+        {"get_lib_version", 1, -1,
+         [](world& w, int n) -> int64_t { return Orvane_get_lib_version(arg(0, n, w.text.data())); }},
+        {"get_lib_features", 1, -1,
+         [](world& w, int n) -> int64_t { return Orvane_get_lib_features(arg(0, n, w.text.data())); }},
+        {"validate_sensor_cfg", 4, kHard,
+         [](world& w, int n) -> int64_t {
+             return Orvane_validate_sensor_cfg(arg(0, n, w.raw.data()), arg(1, n, &w.cfg),
+                                               arg(2, n, w.out_left.data()),
+                                               arg(3, n, w.out_right.data()));
+         }},
+        {"get_gainmap", 5, kHard,
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_gainmap(arg(0, n, w.ctx), arg(1, n, w.raw.data()), arg(2, n, &w.cfg),
+                                       arg(3, n, &w.map_out), arg(4, n, &w.limits));
+         }},
+        {"get_gainmap_vertical", 5, kHard,
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_gainmap_vertical(arg(0, n, w.ctx), arg(1, n, w.raw.data()),
+                                                arg(2, n, &w.cfg), arg(3, n, &w.map_out),
+                                                arg(4, n, &w.limits));
+         }},
+        {"get_gainmap_2pd", 5, kHard,
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_gainmap_2pd(arg(0, n, w.ctx), arg(1, n, w.left.data()),
+                                           arg(2, n, w.right.data()), 40, 24, 64,
+                                           arg(3, n, &w.map_out), arg(4, n, &w.limits), 5.0f);
+         }},
+        {"add_raw", 4, kHard,
+         [](world& w, int n) -> int64_t {
+             return Orvane_add_raw(arg(0, n, w.ctx), 0, 10, arg(1, n, w.raw.data()),
+                                   arg(2, n, &w.cfg), arg(3, n, &w.map));
+         }},
+        {"add_raw_vertical", 4, kHard,
+         [](world& w, int n) -> int64_t {
+             return Orvane_add_raw_vertical(arg(0, n, w.ctx), 0, 10, arg(1, n, w.raw.data()),
+                                            arg(2, n, &w.cfg), arg(3, n, &w.map));
+         }},
+        {"add_raw_2pd", 4, kHard,
+         [](world& w, int n) -> int64_t {
+             return Orvane_add_raw_2pd(arg(0, n, w.ctx), 0, 10, arg(1, n, w.left.data()),
+                                       arg(2, n, w.right.data()), 40, 24, 64, arg(3, n, &w.map),
+                                       10.0f);
+         }},
+        {"get_raw_pd", 5, kHard,
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_raw_pd(arg(0, n, w.ctx), arg(1, n, w.raw.data()), arg(2, n, &w.cfg),
+                                      arg(3, n, &w.map), arg(4, n, &w.pd_out));
+         }},
+        {"get_raw_pd_2pd", 5, kHard,
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_raw_pd_2pd(arg(0, n, w.ctx), arg(1, n, w.left.data()),
+                                          arg(2, n, w.right.data()), 40, 24, 64, arg(3, n, &w.map),
+                                          arg(4, n, &w.pd_out));
+         }},
+        {"get_dccmap", 3, kHard,
+         [](world& w, int n) -> int64_t {
+             // The dump path is only ever NULL here: no file is written.
+             return Orvane_get_dccmap(arg(0, n, w.ctx), arg(1, n, &w.dcc_out), nullptr);
+         },
+         {2}},
+        {"get_calibration_block", 3, -1,
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_calibration_block(arg(0, n, &w.map), arg(1, n, &w.dcc),
+                                                 arg(2, n, w.block_out.data()));
+         }},
+        {"get_calibration_block_vertical", 3, -1,
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_calibration_block_vertical(arg(0, n, &w.map), arg(1, n, &w.dcc),
+                                                          arg(2, n, w.block_out.data()));
+         }},
+        {"get_calibration_block_horizontal_vertical", 5, -1,
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_calibration_block_horizontal_vertical(
+                 arg(0, n, &w.map), arg(1, n, &w.dcc), arg(2, n, &w.map), arg(3, n, &w.dcc),
+                 arg(4, n, w.block_out.data()));
+         }},
+        {"get_calibration_block_horizontal_vertical_without_dcc", 5, -1,
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_calibration_block_horizontal_vertical_without_dcc(
+                 arg(0, n, &w.map), arg(1, n, &w.dcc), arg(2, n, &w.map), arg(3, n, &w.dcc),
+                 arg(4, n, w.block_out.data()));
+         },
+         {3}},
+        {"get_calibration_curve_of_field_block", 2, -1,
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_calibration_curve_of_field_block(arg(0, n, w.ctx),
+                                                                arg(1, n, w.block_out.data()));
+         }},
+        {"read_calibration_block", 3, kHard,
+         [](world& w, int n) -> int64_t {
+             return Orvane_read_calibration_block(arg(0, n, &w.map_out), arg(1, n, &w.dcc_out),
+                                                  arg(2, n, w.block.data()));
+         }},
+    };
+    return table;
+}
+
+bool legal_null(const entry_case& c, int i) {
+    for (int k : c.may_be_null)
+        if (k == i) return true;
+    return false;
+}
+
+TEST(NullArguments, EveryPointerOfEveryEntryPoint) {
+    for (const entry_case& c : cases()) {
+        SCOPED_TRACE(c.name);
+        {
+            // With every pointer valid the call succeeds and writes something
+            // (Orvane_create writes only the context it returns).
+            world w;
+            ASSERT_NE(w.ctx, nullptr);
+            const std::vector<uint8_t> before = w.snapshot();
+            testing::internal::CaptureStdout();
+            const int64_t valid = c.call(w, -1);
+            testing::internal::GetCapturedStdout();
+            EXPECT_NE(valid, c.failure);
+            if (std::string(c.name) != "create") {
+                EXPECT_NE(w.snapshot(), before);
+            }
+        }
+        for (int i = 0; i < c.pointers; ++i) {
+            SCOPED_TRACE("pointer " + std::to_string(i));
+            world w;
+            ASSERT_NE(w.ctx, nullptr);
+            const std::vector<uint8_t> before = w.snapshot();
+            testing::internal::CaptureStdout();
+            const int64_t result = c.call(w, i);
+            testing::internal::GetCapturedStdout();
+            if (legal_null(c, i)) {
+                EXPECT_NE(result, c.failure);
+            } else {
+                EXPECT_EQ(result, c.failure);
+                EXPECT_EQ(w.snapshot(), before);
+            }
+        }
+    }
+}
+
+TEST(NullArguments, DestroyAcceptsNull) { EXPECT_EQ(Orvane_destroy(nullptr), -1); }
+
+// The unused fourth pointer changes nothing: NULL or a record, same block.
+TEST(NullArguments, UnusedPointerOfTheBlockWithoutDccIsIgnored) {
+    world w;
+    std::vector<uint8_t> with_null(ORVANE_BLOCK_HV_BUFFER_SIZE, kSentinel);
+    const int32_t end = Orvane_get_calibration_block_horizontal_vertical_without_dcc(
+        &w.map, &w.dcc, &w.map, nullptr, with_null.data());
+    const int32_t end2 = Orvane_get_calibration_block_horizontal_vertical_without_dcc(
+        &w.map, &w.dcc, &w.map, &w.dcc, w.block_out.data());
+    EXPECT_GT(end, 0);
+    EXPECT_EQ(end, end2);
+    EXPECT_EQ(with_null, w.block_out);
+}
+
+}  // namespace
