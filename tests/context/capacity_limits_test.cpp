@@ -28,7 +28,8 @@ std::vector<uint16_t>& big(int which) {
     std::vector<uint16_t>& img = images[which];
     if (img.empty()) {
         img.resize(kBig);
-        for (size_t i = 0; i < kBig; ++i) img[i] = static_cast<uint16_t>((i + which) / 6 % 2 ? 800 : 200);
+        for (size_t i = 0; i < kBig; ++i)
+            img[i] = static_cast<uint16_t>((i + which) / 6 % 2 ? 800 : 200);
     }
     return img;
 }
@@ -63,7 +64,8 @@ void narrow_blocks(world& w, uint16_t width, uint16_t margin, uint16_t groups) {
     }
     c.bayer_channel = 1;
     w.raw.assign(static_cast<size_t>(width) * 4, 0);
-    for (size_t i = 0; i < w.raw.size(); ++i) w.raw[i] = static_cast<uint16_t>(i / 7 % 2 ? 900 : 100);
+    for (size_t i = 0; i < w.raw.size(); ++i)
+        w.raw[i] = static_cast<uint16_t>(i / 7 % 2 ? 900 : 100);
 }
 
 // 16 x 16 blocks holding `pairs` pairs, 16 per row pair: left in even rows,
@@ -153,9 +155,8 @@ std::vector<int64_t> windows_per_dcc_map(world& w, bool beyond) {
     const size_t at = 6 + 4 * 4 + 4;  // win_rows of a 2 x 2 gain grid's block
     w.block_out[at + 1] = static_cast<uint8_t>(rows);
     w.block_out[at - 1] = static_cast<uint8_t>(cols);
-    r.push_back(Orvane_read_calibration_block(&w.map_out, &w.dcc_out, w.block_out.data()) == 0
-                    ? 0
-                    : kHard);
+    r.push_back(
+        Orvane_read_calibration_block(&w.map_out, &w.dcc_out, w.block_out.data()) == 0 ? 0 : kHard);
     return r;
 }
 
@@ -178,9 +179,8 @@ std::vector<int64_t> gain_cells_blocks(world& w, bool beyond) {
         w.block_out[2] = 1;
         w.block_out[5] = 1;
     }
-    r.push_back(Orvane_read_calibration_block(&w.map_out, &w.dcc_out, w.block_out.data()) == 0
-                    ? 0
-                    : kHard);
+    r.push_back(
+        Orvane_read_calibration_block(&w.map_out, &w.dcc_out, w.block_out.data()) == 0 ? 0 : kHard);
     return r;
 }
 
@@ -218,8 +218,8 @@ std::vector<int64_t> search_range(world& w, bool beyond) {
 std::vector<int64_t> pd_pairs(world& w, bool beyond) {
     dense_blocks(w, beyond ? 129 : 128);
     return {Orvane_validate_sensor_cfg(w.raw.data(), &w.cfg, w.out_left.data(), w.out_right.data()),
-            Orvane_get_gainmap(w.ctx, w.raw.data(), &w.cfg, &w.map_out, &w.limits),
-            add_raw(w), Orvane_get_raw_pd(w.ctx, w.raw.data(), &w.cfg, &w.map, &w.pd_out)};
+            Orvane_get_gainmap(w.ctx, w.raw.data(), &w.cfg, &w.map_out, &w.limits), add_raw(w),
+            Orvane_get_raw_pd(w.ctx, w.raw.data(), &w.cfg, &w.map, &w.pd_out)};
 }
 
 std::vector<int64_t> pd_image_width(world& w, bool beyond) {

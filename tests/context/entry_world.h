@@ -34,7 +34,7 @@ struct world {
     std::vector<uint16_t> out_left, out_right;  // outputs of the configuration check
     gainmap map{};                              // input record
     gain_limits limits{1024, 0, 65535, 0};
-    dccmap dcc{};                               // input record
+    dccmap dcc{};  // input record
     gainmap map_out;
     dccmap dcc_out;
     pd_map pd_out;
@@ -142,7 +142,8 @@ struct world {
         append(s, block_out.data(), block_out.size());
         append(s, text.data(), text.size());
         append(s, &ctx->state, 1);
-        for (const uint16_t* img : {ctx->img_left, ctx->img_right, ctx->img_left_v, ctx->img_right_v})
+        for (const uint16_t* img :
+             {ctx->img_left, ctx->img_right, ctx->img_left_v, ctx->img_right_v})
             append(s, img, 4096);
         return s;
     }

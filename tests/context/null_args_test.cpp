@@ -29,7 +29,7 @@ struct entry_case {
     int pointers;  // pointer arguments, numbered in call order
     int64_t failure;
     std::function<int64_t(world&, int)> call;  // null_at -1: every pointer valid
-    std::vector<int> may_be_null = {};          // pointers for which NULL is legal
+    std::vector<int> may_be_null = {};         // pointers for which NULL is legal
 };
 
 const std::vector<entry_case>& cases() {
@@ -41,9 +41,13 @@ const std::vector<entry_case>& cases() {
              return c != nullptr;
          }},
         {"get_lib_version", 1, -1,
-         [](world& w, int n) -> int64_t { return Orvane_get_lib_version(arg(0, n, w.text.data())); }},
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_lib_version(arg(0, n, w.text.data()));
+         }},
         {"get_lib_features", 1, -1,
-         [](world& w, int n) -> int64_t { return Orvane_get_lib_features(arg(0, n, w.text.data())); }},
+         [](world& w, int n) -> int64_t {
+             return Orvane_get_lib_features(arg(0, n, w.text.data()));
+         }},
         {"validate_sensor_cfg", 4, kHard,
          [](world& w, int n) -> int64_t {
              return Orvane_validate_sensor_cfg(arg(0, n, w.raw.data()), arg(1, n, &w.cfg),
@@ -94,7 +98,9 @@ const std::vector<entry_case>& cases() {
                                           arg(2, n, w.right.data()), 40, 24, 64, arg(3, n, &w.map),
                                           arg(4, n, &w.pd_out));
          }},
-        {"get_dccmap", 3, kHard,
+        {"get_dccmap",
+         3,
+         kHard,
          [](world& w, int n) -> int64_t {
              // The dump path is only ever NULL here: no file is written.
              return Orvane_get_dccmap(arg(0, n, w.ctx), arg(1, n, &w.dcc_out), nullptr);
@@ -116,7 +122,9 @@ const std::vector<entry_case>& cases() {
                  arg(0, n, &w.map), arg(1, n, &w.dcc), arg(2, n, &w.map), arg(3, n, &w.dcc),
                  arg(4, n, w.block_out.data()));
          }},
-        {"get_calibration_block_horizontal_vertical_without_dcc", 5, -1,
+        {"get_calibration_block_horizontal_vertical_without_dcc",
+         5,
+         -1,
          [](world& w, int n) -> int64_t {
              return Orvane_get_calibration_block_horizontal_vertical_without_dcc(
                  arg(0, n, &w.map), arg(1, n, &w.dcc), arg(2, n, &w.map), arg(3, n, &w.dcc),
@@ -178,7 +186,9 @@ TEST(NullArguments, EveryPointerOfEveryEntryPoint) {
     }
 }
 
-TEST(NullArguments, DestroyAcceptsNull) { EXPECT_EQ(Orvane_destroy(nullptr), -1); }
+TEST(NullArguments, DestroyAcceptsNull) {
+    EXPECT_EQ(Orvane_destroy(nullptr), -1);
+}
 
 // The unused fourth pointer changes nothing: NULL or a record, same block.
 TEST(NullArguments, UnusedPointerOfTheBlockWithoutDccIsIgnored) {

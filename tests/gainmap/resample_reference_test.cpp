@@ -121,13 +121,14 @@ TEST(ResampleReference, MatchesThePlainDefinitionBitForBit) {
         int32_t sw, sh, dw, dh;
     };
     std::vector<shape> shapes = {
-        {8, 8, 3, 3},      {8, 1, 3, 1},   {1, 8, 1, 3},     {1000, 40, 17, 3}, {40, 1000, 3, 17},
+        {8, 8, 3, 3},         {8, 1, 3, 1},   {1, 8, 1, 3},   {1000, 40, 17, 3}, {40, 1000, 3, 17},
         {1000, 1000, 17, 13}, {7, 5, 16, 16}, {3, 3, 17, 11}, {5, 9, 23, 2},     {640, 480, 16, 16},
-        {4000, 3, 13, 1},  {2, 2, 1, 1},   {1, 1, 7, 5},     {97, 61, 97, 61},
+        {4000, 3, 13, 1},     {2, 2, 1, 1},   {1, 1, 7, 5},   {97, 61, 97, 61},
     };
     std::uniform_int_distribution<int32_t> src_len(1, 300);
     std::uniform_int_distribution<int32_t> dst_len(1, 40);
-    for (int i = 0; i < 150; ++i) shapes.push_back({src_len(rng), src_len(rng), dst_len(rng), dst_len(rng)});
+    for (int i = 0; i < 150; ++i)
+        shapes.push_back({src_len(rng), src_len(rng), dst_len(rng), dst_len(rng)});
 
     for (const shape& s : shapes) {
         SCOPED_TRACE(testing::Message() << s.sw << "x" << s.sh << " -> " << s.dw << "x" << s.dh);

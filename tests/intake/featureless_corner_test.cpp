@@ -18,11 +18,13 @@ using intake_test::make_context;
 using intake_test::make_image;
 
 constexpr int kFrames = 7;
-constexpr int kSide = 96;       // 3 x 3 windows of 32 x 32 raw pixels
-constexpr int kCorner = 8;      // the featureless window
+constexpr int kSide = 96;                           // 3 x 3 windows of 32 x 32 raw pixels
+constexpr int kCorner = 8;                          // the featureless window
 constexpr int kPeak[8] = {1, 3, 5, 2, 4, 1, 3, 5};  // frame of best contrast per window
 
-int lens_of(int k) { return 100 + 10 * k; }
+int lens_of(int k) {
+    return 100 + 10 * k;
+}
 
 // Bars 16 pixels wide across the layout's measuring direction; window w has
 // its strongest contrast at frame kPeak[w], symmetric about it, so the
