@@ -201,7 +201,8 @@ ORVANE_API uint32_t Orvane_get_dccmap(cal_context* ctx, dccmap* map, const char*
 
 /* ---- Calibration blocks -----------------------------------------------------
  * Writers return the offset of the checksum byte (block length - 1), or -1
- * when a record claims more cells or windows than it can hold. */
+ * for a null pointer or a record claiming more cells or windows than it can
+ * hold. */
 ORVANE_API int32_t Orvane_get_calibration_block(const gainmap* map, const dccmap* dcc,
                                                 uint8_t* out);
 ORVANE_API int32_t Orvane_get_calibration_block_vertical(const gainmap* map, const dccmap* dcc,

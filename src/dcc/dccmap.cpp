@@ -165,6 +165,8 @@ uint32_t fit_window(cal_context& ctx, const dcc_sweep& p, uint32_t w, int16_t sp
 extern "C" ORVANE_API uint32_t Orvane_get_dccmap(cal_context* ctx, dccmap* map,
                                                  const char* dump_path) {
     using namespace orvane;
+    // A null dump path means no dump; the context and the record are required.
+    if (ctx == nullptr || map == nullptr) return kHardFailure;
     const dcc_sweep p = dcc_sweep_params(*ctx);
     if (!dcc_sweep_fits(p)) return kHardFailure;
 
