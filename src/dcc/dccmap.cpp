@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "context/context.h"
+#include "context/numeric.h"
 
 namespace orvane {
 namespace {
