@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "flags.h"
 #include "orvane_state.h"
@@ -20,6 +22,11 @@ TEST(FlagNames, DecodesEveryBitAndTheSharedOne) {
     EXPECT_EQ(flag_names(0x80u, false), "invalid_roi");
     EXPECT_EQ(flag_names(0x80u, true), "not_monotonic");
     EXPECT_EQ(flag_names(0x1u | 0x400u, true), "pd_range_low 0x1");
+    // A word that ORs both kinds: 0x80 takes the scope's name, the rest their own.
+    EXPECT_EQ(flag_list(0x2000u | 0x80u | 0x40u, ORVANE_FLAGS_DCC_MAP),
+              (std::vector<std::string>{"pd_at_edge", "not_monotonic", "peak_at_end"}));
+    EXPECT_EQ(flag_list(0x80u | 0x800u | 0x1u, ORVANE_FLAGS_FRAME),
+              (std::vector<std::string>{"invalid_roi", "0x1", "0x800"}));
 }
 
 // A state dump of one sweep, written field by field at the documented offsets.
