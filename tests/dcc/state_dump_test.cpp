@@ -19,7 +19,7 @@ namespace {
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 
-TEST(StateDump, FileIsEveryByteOfTheStateAndReplacesALongerFile) {
+TEST(StateDumpFile, FileIsEveryByteOfTheStateAndReplacesALongerFile) {
     auto state = std::make_unique<cal_state>();
     auto* raw = reinterpret_cast<uint8_t*>(state.get());
     std::mt19937 rng(11);
@@ -38,7 +38,7 @@ TEST(StateDump, FileIsEveryByteOfTheStateAndReplacesALongerFile) {
     std::remove(path.c_str());
 }
 
-TEST(StateDump, AFolderInsteadOfAFileIsReported) {
+TEST(StateDumpFile, AFolderInsteadOfAFileIsReported) {
     const auto state = std::make_unique<cal_state>();
     const std::string folder = ::testing::TempDir();
     CaptureStdout();
