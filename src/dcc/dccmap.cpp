@@ -1,10 +1,12 @@
 // End of a lens sweep: per-window DCC line fit, focus peak, validation, the
 // state dump and the reset of the frame counter.
-#include <cstdio>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "context/context.h"
+#include "context/numeric.h"
+#include "dcc/state_dump.h"
 
 namespace orvane {
 namespace {
@@ -204,15 +206,7 @@ extern "C" ORVANE_API uint32_t Orvane_get_dccmap(cal_context* ctx, dccmap* map,
     }
     st.dcc_flags = flags;
 
-    if (dump_path != nullptr) {
-        std::FILE* f = std::fopen(dump_path, "wb");
-        if (f == nullptr) {
-            std::printf("Cannot open file for write: %s\n", dump_path);
-        } else {
-            std::fwrite(&ctx->state, 1, sizeof(cal_state), f);
-            std::fclose(f);
-        }
-    }
+    if (dump_path != nullptr) write_state_dump(ctx->state, dump_path);
     st.frames_added = 0;
     return flags;
 }

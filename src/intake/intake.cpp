@@ -4,6 +4,8 @@
 // leaves the context and the host's images as they were.
 #include <cstddef>
 
+#include "context/context.h"
+#include "context/numeric.h"
 #include "gainmap/gainmap.h"
 #include "intake/focus.h"
 #include "pd/pd.h"
