@@ -123,6 +123,40 @@ TEST(VerifyCommand, OwnCalibrationLandsInFocusOnEveryLayout) {
     }
 }
 
+// Without a truth the reference is the verification sweep's own contrast
+// peak; without a state dump the predictions go uncorrected.
+TEST(VerifyCommand, WithoutTruthOrStateDumpJudgesAgainstTheSweepsContrastPeak) {
+    const module_run& m = module_of("vertical");
+    scratch_dir dir;
+    const fs::path cal = dir.path() / "cal", vset = dir.path() / "vset";
+    fs::copy(m.cal(), cal, fs::copy_options::recursive);
+    fs::copy(fs::path(m.manifest()).parent_path(), vset, fs::copy_options::recursive);
+    fs::remove(cal / "state_dump.bin");
+    json manifest = read_json_file((vset / "manifest.json").string());
+    manifest.erase("truth");
+    io_test::write_text((vset / "manifest.json").string(), manifest.dump());
+
+    const verify_run v = verify(cal.string(), (vset / "manifest.json").string(), dir / "v");
+    ASSERT_EQ(v.cli.exit_code, 0);
+    EXPECT_THAT(v.cli.out, HasSubstr("reference contrast peak of the verification sweep"));
+    EXPECT_THAT(v.cli.out, HasSubstr("(no state dump: predictions without the zero-PD offset)"));
+    const json& j = v.report;
+    EXPECT_EQ(j["reference"], "contrast peak");
+    EXPECT_FALSE(j["zero_pd_offset_corrected"].get<bool>());
+    EXPECT_EQ(j["lens_step"], 40);  // from summary.json's lens positions
+    const json truth = read_json_file((fs::path(m.manifest()).parent_path() / "truth.json").string());
+    for (size_t w = 0; w < j["windows"].size(); ++w) {
+        const json& win = j["windows"][w];
+        EXPECT_EQ(win["reference"].get<double>(), win["sweep_peak"].get<double>());
+        // The sweep's contrast peak is near the truth and the calibration's.
+        EXPECT_NEAR(win["sweep_peak"].get<double>(), truth["in_focus_lens"][w / 2][w % 2].get<double>(), 10.0);
+        EXPECT_NEAR(win["sweep_peak"].get<double>(), win["calibration_peak"].get<double>(), 10.0);
+        EXPECT_EQ(win["zero_pd_offset"], 0);
+    }
+    for (const json& s : j["samples"]) EXPECT_EQ(s["predicted"], s["corrected"]);
+    EXPECT_TRUE(j["summary"]["pass"].get<bool>());
+}
+
 // The calibration block with every DCC value scaled, written by the library.
 void scale_dcc(const std::string& block_path, double factor) {
     const std::string text = io_test::read_text(block_path);
