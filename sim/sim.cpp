@@ -394,8 +394,8 @@ sensor_model verification_model(const sensor_model& m, uint64_t seed, int calibr
     sequence seq(mix64(seed ^ 0x766572696679ull));
     // Move the chart: the bars by a quarter to three quarters of a period, new stripes.
     const double period = m.bar_period;
-    v.bar_phase = static_cast<float>(
-        std::fmod(m.bar_phase + period * (0.25 + 0.5 * seq.uniform()), period));
+    v.bar_phase =
+        static_cast<float>(std::fmod(m.bar_phase + period * (0.25 + 0.5 * seq.uniform()), period));
     v.chart_seed = mix64(m.chart_seed ^ seq.next());
 
     // Evenly spaced positions one third of a step wider apart than the

@@ -44,8 +44,7 @@ void run_demo(const demo_options& o) {
     const orvane_sim::rendering check = render_verification(o.sim);
     std::printf("\nVerification: rendered %zu frames of the moved chart off the calibration grid\n",
                 check.capture.sweep.size());
-    const verification v =
-        run_verification(load_calibration(o.out), check.capture, &check.truth);
+    const verification v = run_verification(load_calibration(o.out), check.capture, &check.truth);
     print_verification(stdout, v);
     write_verification(o.out, v);
     std::printf("Verification ran in %.2f s; verify.json in %s\n",

@@ -38,8 +38,8 @@ void run_simulate(const simulate_options& o) {
     std::printf(
         "Wrote %s: the flat field and %zu %s frames (%u x %u %s, lens %d..%d), %s"
         "settings, limits and ground truth, in %.2f s\n",
-        manifest.c_str(), cs.sweep.size(), o.verify ? "verification" : "sweep", cs.width,
-        cs.height, cs.kind == layout::dual ? "left and right images" : "raw frames",
+        manifest.c_str(), cs.sweep.size(), o.verify ? "verification" : "sweep", cs.width, cs.height,
+        cs.kind == layout::dual ? "left and right images" : "raw frames",
         std::min_element(cs.sweep.begin(), cs.sweep.end(), by_lens)->lens_position,
         std::max_element(cs.sweep.begin(), cs.sweep.end(), by_lens)->lens_position,
         cs.kind == layout::dual ? "" : "sensor configuration, ",

@@ -63,9 +63,12 @@ private:
 
 const char* intake_name(layout kind) {
     switch (kind) {
-        case layout::vertical: return "Orvane_add_raw_vertical";
-        case layout::dual: return "Orvane_add_raw_2pd";
-        default: return "Orvane_add_raw";
+        case layout::vertical:
+            return "Orvane_add_raw_vertical";
+        case layout::dual:
+            return "Orvane_add_raw_2pd";
+        default:
+            return "Orvane_add_raw";
     }
 }
 
@@ -85,7 +88,9 @@ verify_stats stats_of(std::vector<double> abs_errors, int step) {
 }
 
 // Non-finite errors (a NaN disparity) count as misses.
-double finite_or_inf(double v) { return std::isfinite(v) ? v : INFINITY; }
+double finite_or_inf(double v) {
+    return std::isfinite(v) ? v : INFINITY;
+}
 
 }  // namespace
 
@@ -99,7 +104,8 @@ calibration_files load_calibration(const std::string& dir) {
     std::error_code ec;
 
     if (!fs::is_regular_file(c.block_path, ec))
-        throw io::io_error(c.block_path + ": missing: the calibration folder has no calibration block");
+        throw io::io_error(c.block_path +
+                           ": missing: the calibration folder has no calibration block");
     c.block = io::parse_block(io::read_file(c.block_path), c.block_path);
     if (c.block.kind == io::block_kind::curve_of_field)
         throw io::io_error(c.block_path + ": a curve-of-field block, not a calibration block");
@@ -190,10 +196,10 @@ verification run_verification(const calibration_files& cal, const capture_set& s
                             : f.raw.size() == samples && set.width == set.cfg.image_width &&
                                   set.height == set.cfg.image_height;
         if (!ok)
-            throw std::runtime_error("verification set: frame " + std::to_string(k) +
-                                     " is not " + grid_text(static_cast<int>(set.width),
-                                                            static_cast<int>(set.height)) +
-                                     " samples of the sensor configuration");
+            throw std::runtime_error(
+                "verification set: frame " + std::to_string(k) + " is not " +
+                grid_text(static_cast<int>(set.width), static_cast<int>(set.height)) +
+                " samples of the sensor configuration");
     }
 
     verification v;
@@ -304,10 +310,9 @@ verification run_verification(const calibration_files& cal, const capture_set& s
             if (set.kind == layout::dual) {
                 left = f.left;
                 right = f.right;
-                status = Orvane_get_raw_pd_2pd(ctx.get(), left.data(), right.data(),
-                                               static_cast<int32_t>(set.width),
-                                               static_cast<int32_t>(set.height), set.black_level,
-                                               &gains, &map);
+                status = Orvane_get_raw_pd_2pd(
+                    ctx.get(), left.data(), right.data(), static_cast<int32_t>(set.width),
+                    static_cast<int32_t>(set.height), set.black_level, &gains, &map);
             } else {
                 status = Orvane_get_raw_pd(ctx.get(), f.raw.data(), &set.cfg, &gains, &map);
             }
@@ -383,11 +388,11 @@ void print_verification(std::FILE* out, const verification& v) {
         const int row = static_cast<int>(w) / cols, col = static_cast<int>(w) % cols;
         char third[16] = "";
         if (v.with_truth) std::snprintf(third, sizeof third, "%d", vw.sweep_peak);
-        std::fprintf(out, "%4zu %3d %3d  %8.3f %7.1f %7d %7s %+6d  %8.1f %8.1f %6.2f %6.2f  %d/%d\n",
-                     w, row, col, vw.dcc, vw.reference, vw.calibration_peak, third,
-                     vw.zero_pd_offset, vw.mean_abs_error, vw.worst_abs_error,
-                     vw.mean_abs_error / step, vw.worst_abs_error / step, vw.at_edge,
-                     vw.counted + vw.at_edge);
+        std::fprintf(out,
+                     "%4zu %3d %3d  %8.3f %7.1f %7d %7s %+6d  %8.1f %8.1f %6.2f %6.2f  %d/%d\n", w,
+                     row, col, vw.dcc, vw.reference, vw.calibration_peak, third, vw.zero_pd_offset,
+                     vw.mean_abs_error, vw.worst_abs_error, vw.mean_abs_error / step,
+                     vw.worst_abs_error / step, vw.at_edge, vw.counted + vw.at_edge);
     }
     std::fprintf(out,
                  "  %s = the reference focus; cal-pk = the calibration's curve of field;%s\n"
@@ -408,8 +413,9 @@ void print_verification(std::FILE* out, const verification& v) {
                  "inside the search range, %.1f%% (target >= 90%%)\n",
                  v.pass() ? "PASS" : "FAIL", v.corrected ? " with the zero-PD offset" : "",
                  v.lens_step, h.within_step, h.counted, 100.0 * h.share);
-    std::fprintf(out, "        |error| median %.1f, 95th percentile %.1f lens units (%.2f, %.2f steps)\n",
-                 h.median, h.p95, h.median / step, h.p95 / step);
+    std::fprintf(
+        out, "        |error| median %.1f, 95th percentile %.1f lens units (%.2f, %.2f steps)\n",
+        h.median, h.p95, h.median / step, h.p95 / step);
     if (v.corrected) {
         const verify_stats& u = v.uncorrected;
         std::fprintf(out,

@@ -24,8 +24,8 @@ struct calibration_files {
     io::block block;  // the calibration block, one layout or both
     io::block cof;    // the curve-of-field block
     std::optional<io::state_dump> dump;
-    std::optional<layout> kind;          // from summary.json
-    std::vector<int32_t> sweep_lens;     // the calibration's lens positions, when known
+    std::optional<layout> kind;       // from summary.json
+    std::vector<int32_t> sweep_lens;  // the calibration's lens positions, when known
 };
 
 // Reads calibration_block.bin and curve_of_field_block.bin (both required),
@@ -38,9 +38,9 @@ struct verify_sample {
     int frame = 0;   // index in the verification set
     int window = 0;  // row-major
     int32_t lens = 0;
-    float pd = 0.0f;        // sensor pixels, measured with the calibration's gain map
-    uint32_t flags = 0;     // the window's flags from the intake pass
-    bool at_edge = false;   // disparity at the search range's edge: no prediction counted
+    float pd = 0.0f;         // sensor pixels, measured with the calibration's gain map
+    uint32_t flags = 0;      // the window's flags from the intake pass
+    bool at_edge = false;    // disparity at the search range's edge: no prediction counted
     double predicted = 0.0;  // lens - DCC x pd
     double corrected = 0.0;  // predicted - (zero_pd_lens - peak_lens); = predicted without a dump
     double reference = 0.0;  // in-focus lens position the prediction is judged against
@@ -49,12 +49,12 @@ struct verify_sample {
 };
 
 struct verify_window {
-    double dcc = 0.0;         // lens units per pixel
-    double reference = 0.0;   // truth, or the verification sweep's contrast peak
-    int16_t sweep_peak = 0;   // contrast peak of the verification sweep (library)
+    double dcc = 0.0;              // lens units per pixel
+    double reference = 0.0;        // truth, or the verification sweep's contrast peak
+    int16_t sweep_peak = 0;        // contrast peak of the verification sweep (library)
     int16_t calibration_peak = 0;  // curve-of-field block
-    int zero_pd_offset = 0;   // zero_pd_lens - peak_lens of the calibration (0 without a dump)
-    int counted = 0;          // frames inside the search range
+    int zero_pd_offset = 0;        // zero_pd_lens - peak_lens of the calibration (0 without a dump)
+    int counted = 0;               // frames inside the search range
     int at_edge = 0;
     double mean_abs_error = 0.0;  // over the counted frames, lens units
     double worst_abs_error = 0.0;
@@ -72,15 +72,15 @@ struct verification {
     layout kind = layout::horizontal;
     int win_cols = 0, win_rows = 0;
     int dcc_shift = 0;
-    int lens_step = 0;              // the calibration's lens step: the unit of the target
-    std::string lens_step_source;   // where it came from
-    bool with_truth = false;        // reference = ground truth, else the sweep's contrast peak
-    bool corrected = false;         // the state dump gave the zero-PD offsets
-    std::string pd_source;          // the entry point the disparities came from
-    std::vector<int32_t> lens;      // per verification frame, in the set's order
+    int lens_step = 0;                   // the calibration's lens step: the unit of the target
+    std::string lens_step_source;        // where it came from
+    bool with_truth = false;             // reference = ground truth, else the sweep's contrast peak
+    bool corrected = false;              // the state dump gave the zero-PD offsets
+    std::string pd_source;               // the entry point the disparities came from
+    std::vector<int32_t> lens;           // per verification frame, in the set's order
     std::vector<uint32_t> frame_status;  // the PD call's status per frame
-    uint32_t sweep_dcc_status = 0;  // Orvane_get_dccmap on the verification sweep
-    int readout_mismatches = 0;     // readout and intake disagree (window-frames)
+    uint32_t sweep_dcc_status = 0;       // Orvane_get_dccmap on the verification sweep
+    int readout_mismatches = 0;          // readout and intake disagree (window-frames)
     std::vector<verify_window> windows;
     std::vector<verify_sample> samples;  // frame-major
     int at_edge = 0;

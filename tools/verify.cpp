@@ -26,8 +26,8 @@ void run_verify(const verify_options& o) {
     const calibration_files cal = load_calibration(o.calibration);
     std::optional<ground_truth> truth;
     const capture_set cs = io::load_capture_set(o.manifest, truth);
-    std::printf("orvane verify: %s against %s: %s PD layout, %zu frames%s\n",
-                o.calibration.c_str(), o.manifest.c_str(), layout_name(cs.kind), cs.sweep.size(),
+    std::printf("orvane verify: %s against %s: %s PD layout, %zu frames%s\n", o.calibration.c_str(),
+                o.manifest.c_str(), layout_name(cs.kind), cs.sweep.size(),
                 truth ? ", with ground truth" : "");
     std::fflush(stdout);
 

@@ -144,12 +144,14 @@ TEST(VerifyCommand, WithoutTruthOrStateDumpJudgesAgainstTheSweepsContrastPeak) {
     EXPECT_EQ(j["reference"], "contrast peak");
     EXPECT_FALSE(j["zero_pd_offset_corrected"].get<bool>());
     EXPECT_EQ(j["lens_step"], 40);  // from summary.json's lens positions
-    const json truth = read_json_file((fs::path(m.manifest()).parent_path() / "truth.json").string());
+    const json truth =
+        read_json_file((fs::path(m.manifest()).parent_path() / "truth.json").string());
     for (size_t w = 0; w < j["windows"].size(); ++w) {
         const json& win = j["windows"][w];
         EXPECT_EQ(win["reference"].get<double>(), win["sweep_peak"].get<double>());
         // The sweep's contrast peak is near the truth and the calibration's.
-        EXPECT_NEAR(win["sweep_peak"].get<double>(), truth["in_focus_lens"][w / 2][w % 2].get<double>(), 10.0);
+        EXPECT_NEAR(win["sweep_peak"].get<double>(),
+                    truth["in_focus_lens"][w / 2][w % 2].get<double>(), 10.0);
         EXPECT_NEAR(win["sweep_peak"].get<double>(), win["calibration_peak"].get<double>(), 10.0);
         EXPECT_EQ(win["zero_pd_offset"], 0);
     }
@@ -218,8 +220,8 @@ TEST(VerifyCommand, RefusesACalibrationThatIsNotTheSetsWithOneLineNamingTheFile)
         std::string because;  // and what it says about it
     };
     const std::vector<refusal> cases = {
-        {"another layout", "horizontal", [](const fs::path&, const fs::path&) {},
-         "summary.json", "a calibration of the horizontal PD layout; the verification set is vertical"},
+        {"another layout", "horizontal", [](const fs::path&, const fs::path&) {}, "summary.json",
+         "a calibration of the horizontal PD layout; the verification set is vertical"},
         {"another window grid", "vertical",
          [](const fs::path&, const fs::path& vset) {
              json s = read_json_file((vset / "settings.json").string());
@@ -243,8 +245,8 @@ TEST(VerifyCommand, RefusesACalibrationThatIsNotTheSetsWithOneLineNamingTheFile)
                  fs::copy_options::recursive);
         c.spoil(cal, vset);
         const io_test::cli_result r =
-            run_cli("verify " + quoted(cal.string()) + " " + quoted((vset / "manifest.json").string()) +
-                    " --out " + quoted(dir / "out"));
+            run_cli("verify " + quoted(cal.string()) + " " +
+                    quoted((vset / "manifest.json").string()) + " --out " + quoted(dir / "out"));
         EXPECT_EQ(r.exit_code, 1);
         EXPECT_THAT(r.err, StartsWith("orvane: " + (cal / c.file).string() + ": "));
         EXPECT_THAT(r.err, HasSubstr(c.because));
