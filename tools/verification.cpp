@@ -211,7 +211,8 @@ verification run_verification(const calibration_files& cal, const capture_set& s
     const size_t windows = static_cast<size_t>(cols) * static_cast<size_t>(rows);
 
     if (cal.sweep_lens.size() >= 2) {
-        v.lens_step = std::abs(cal.sweep_lens[1] - cal.sweep_lens[0]);
+        const int64_t step = std::abs(int64_t{cal.sweep_lens[1]} - cal.sweep_lens[0]);
+        v.lens_step = static_cast<int>(std::min<int64_t>(step, 65535));
         v.lens_step_source = "the calibration sweep";
     } else if (truth) {
         v.lens_step = truth->lens_step;
