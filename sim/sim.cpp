@@ -388,6 +388,42 @@ sensor_model default_model(uint32_t width, uint32_t height) {
     return m;
 }
 
+sensor_model verification_model(const sensor_model& m, uint64_t seed, int calibration_frames,
+                                int frames) {
+    sensor_model v = m;
+    sequence seq(mix64(seed ^ 0x766572696679ull));
+    // Move the chart: the bars by a quarter to three quarters of a period, new stripes.
+    const double period = m.bar_period;
+    v.bar_phase =
+        static_cast<float>(std::fmod(m.bar_phase + period * (0.25 + 0.5 * seq.uniform()), period));
+    v.chart_seed = mix64(m.chart_seed ^ seq.next());
+
+    // Evenly spaced positions one third of a step wider apart than the
+    // calibration's, centred on its span, so they reach past both ends.
+    const int step = std::max(1, std::abs(m.lens_step));
+    const int count = std::max(1, frames);
+    const int spacing = std::max(2, step + step / 3);
+    const int first = m.lens_first;
+    const int centre = first + m.lens_step * (std::max(1, calibration_frames) - 1) / 2;
+    int start = centre - spacing * (count - 1) / 2 + static_cast<int>(seq.uniform() * step / 4);
+    auto on_grid = [&](int lens) { return ((lens - first) % step + step) % step == 0; };
+    for (int tries = 0; tries < step; ++tries, ++start) {
+        bool clear = true;
+        for (int k = 0; k < count && clear; ++k) clear = !on_grid(start + k * spacing);
+        if (clear) break;
+    }
+    v.lens_positions.resize(static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k) v.lens_positions[static_cast<size_t>(k)] = start + k * spacing;
+    // Shuffled, and never left rising.
+    do {
+        for (size_t i = v.lens_positions.size(); i > 1; --i) {
+            const auto j = static_cast<size_t>(seq.next() % i);
+            std::swap(v.lens_positions[i - 1], v.lens_positions[j]);
+        }
+    } while (count > 2 && std::is_sorted(v.lens_positions.begin(), v.lens_positions.end()));
+    return v;
+}
+
 sensor_cfg make_sensor_cfg(const sensor_model& m, layout kind) {
     sensor_cfg cfg{};
     cfg.image_width = static_cast<uint16_t>(m.width);
@@ -495,7 +531,9 @@ rendering render(const sensor_model& m, layout kind, uint64_t seed, const cal_se
 
     const chart c = make_chart(m);
     const field f(m);
-    const int frames = std::max(0, static_cast<int>(settings.sweep_frames));
+    const int frames = m.lens_positions.empty()
+                           ? std::max(0, static_cast<int>(settings.sweep_frames))
+                           : static_cast<int>(m.lens_positions.size());
 
     auto render_frame = [&](orvane_tool::frame& fr, bool flat, double lens, uint64_t stream) {
         const uint64_t key = stream_key(seed, stream);
@@ -510,7 +548,8 @@ rendering render(const sensor_model& m, layout kind, uint64_t seed, const cal_se
     render_frame(cs.flat, true, m.flat_lens, 0);
     cs.sweep.resize(static_cast<size_t>(frames));
     for (int k = 0; k < frames; ++k) {
-        const int lens = m.lens_first + k * m.lens_step;
+        const int lens = m.lens_positions.empty() ? m.lens_first + k * m.lens_step
+                                                  : m.lens_positions[static_cast<size_t>(k)];
         cs.sweep[static_cast<size_t>(k)].lens_position = lens;
         render_frame(cs.sweep[static_cast<size_t>(k)], false, lens, static_cast<uint64_t>(k) + 1);
     }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "capture.h"
 
@@ -70,6 +71,9 @@ struct sensor_model {
     int lens_first = 292;
     int lens_step = 40;
     int flat_lens = 512;
+    // When not empty: the sweep's lens positions, in this order (one frame each),
+    // instead of the grid above.
+    std::vector<int> lens_positions;
 
     // Dual-photodiode sensors deliver 2x2-binned left and right images.
     uint16_t dual_binning = 2;
@@ -77,6 +81,13 @@ struct sensor_model {
 
 // The model a demo uses for a frame size (margins and sweep unchanged).
 sensor_model default_model(uint32_t width, uint32_t height);
+
+// The same module (optics, radiometry, truth) for a verification sweep: the
+// chart moved (another phase of the bars, other stripes) and `frames` lens
+// positions, evenly spaced, none on the calibration grid of `calibration_frames`
+// positions, spanning that grid and a bit beyond it, in a shuffled order.
+sensor_model verification_model(const sensor_model& model, uint64_t seed,
+                                int calibration_frames = 12, int frames = 12);
 
 // The sensor configuration the module's maker would ship for this model.
 sensor_cfg make_sensor_cfg(const sensor_model& model, layout kind);

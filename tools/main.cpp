@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     orvane_tool::add_simulate_command(app);
     orvane_tool::add_calibrate_command(app);
     orvane_tool::add_inspect_command(app);
+    orvane_tool::add_verify_command(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -41,4 +41,12 @@ orvane_sim::rendering render_tuned(const sim_options& o) {
                               tuned_limits(model, o.kind));
 }
 
+orvane_sim::rendering render_verification(const sim_options& o) {
+    const orvane_sim::sensor_model model = sim_model(o);
+    const cal_settings settings = tuned_settings(model, o.kind);
+    const orvane_sim::sensor_model verify_model =
+        orvane_sim::verification_model(model, o.seed, settings.sweep_frames, ORVANE_FRAME_SLOTS);
+    return orvane_sim::render(verify_model, o.kind, o.seed, settings, tuned_limits(model, o.kind));
+}
+
 }  // namespace orvane_tool

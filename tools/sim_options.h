@@ -25,4 +25,8 @@ orvane_sim::sensor_model sim_model(const sim_options& options);
 // The capture set and its truth, with the settings and limits tuned for the module.
 orvane_sim::rendering render_tuned(const sim_options& options);
 
+// The verification set of the same module: same seed, settings and truth, the
+// chart moved and lens positions off the calibration grid, unsorted.
+orvane_sim::rendering render_verification(const sim_options& options);
+
 }  // namespace orvane_tool

@@ -33,7 +33,7 @@ TEST(DemoCommand, WritesEveryOutputAndReportsPassingTargets) {
     EXPECT_EQ(scratch_dir::entries_of(out),
               (std::vector<std::string>{"calibration_block.bin", "curve_of_field_block.bin",
                                         "dccmap.json", "gainmap.json", "state_dump.bin",
-                                        "summary.json", "truth.json"}));
+                                         "summary.json", "truth.json", "verify.json"}));
     EXPECT_EQ(std::filesystem::file_size(out + "/state_dump.bin"), ORVANE_STATE_DUMP_SIZE);
     // 3 x 2 windows: 12 + 4 * 221 + 2 * 6 bytes and the checksum.
     EXPECT_EQ(std::filesystem::file_size(out + "/calibration_block.bin"),
@@ -61,6 +61,13 @@ TEST(DemoCommand, WritesEveryOutputAndReportsPassingTargets) {
     EXPECT_TRUE(summary["block_read_back_equal"].get<bool>());
     EXPECT_EQ(summary["peak_lens"].size(), 2u);
     EXPECT_EQ(summary["peak_lens"][0].size(), 3u);
+
+    // The closed loop on a second sweep: verdict printed and written.
+    EXPECT_THAT(r.out, HasSubstr("  PASS  one-shot prediction with the zero-PD offset"));
+    const json verify = read_json_file(out + "/verify.json");
+    EXPECT_EQ(verify["layout"], "dual");
+    EXPECT_EQ(verify["samples"].size(), 6u * 12);
+    EXPECT_TRUE(verify["summary"]["pass"].get<bool>());
 }
 
 TEST(DemoCommand, RejectsAnUnknownLayoutWithAUsageError) {

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "tuning.h"
 
@@ -165,6 +168,57 @@ TEST(Optics, DualImagesAreBinnedTwoByTwo) {
     EXPECT_EQ(r.capture.flat.left.size(), static_cast<size_t>(kWidth / 2) * (kHeight / 2));
     EXPECT_TRUE(r.capture.flat.raw.empty());
     EXPECT_EQ(r.capture.settings.pd_pitch_2pd, 2);
+}
+
+TEST(Verification, SameModuleWithTheChartMovedAndLensPositionsOffTheGridShuffled) {
+    const sensor_model m = default_model(kWidth, kHeight);
+    const sensor_model v = verification_model(m, 5, 12, 12);
+    const int last = m.lens_first + 11 * m.lens_step;
+    std::vector<int> lens = v.lens_positions;
+    ASSERT_EQ(lens.size(), 12u);
+    EXPECT_FALSE(std::is_sorted(lens.begin(), lens.end()));
+    std::sort(lens.begin(), lens.end());
+    EXPECT_LT(lens.front(), m.lens_first);  // past both ends of the calibration sweep
+    EXPECT_GT(lens.back(), last);
+    EXPECT_LT(lens.back() - lens.front(), 2 * (last - m.lens_first));
+    for (size_t k = 0; k < lens.size(); ++k) {
+        EXPECT_NE((lens[k] - m.lens_first) % m.lens_step, 0) << lens[k];
+        if (k) EXPECT_EQ(lens[k] - lens[k - 1], lens[1] - lens[0]);  // evenly spaced
+    }
+    // Another chart, the same optics: the truth does not move.
+    EXPECT_NE(v.bar_phase, m.bar_phase);
+    EXPECT_NE(v.chart_seed, m.chart_seed);
+    const cal_settings s = tuned_settings(m, layout::horizontal);
+    const ground_truth a = truth_for(m, layout::horizontal, s);
+    const ground_truth b = truth_for(v, layout::horizontal, s);
+    EXPECT_EQ(a.dcc, b.dcc);
+    EXPECT_EQ(a.in_focus_lens, b.in_focus_lens);
+    EXPECT_EQ(a.lens_step, b.lens_step);
+    // Deterministic for a seed; another seed, another set.
+    EXPECT_EQ(verification_model(m, 5).lens_positions, v.lens_positions);
+    EXPECT_NE(verification_model(m, 6).lens_positions, v.lens_positions);
+}
+
+TEST(Verification, RenderTakesTheLensPositionsInTheirOrder) {
+    sensor_model m = default_model(kWidth, kHeight);
+    const cal_settings s = tuned_settings(m, layout::horizontal);
+    sensor_model v = verification_model(m, 5);
+    v.lens_positions = {600, m.lens_first, 450};
+    const rendering r = render(v, layout::horizontal, 5, s, tuned_limits(m, layout::horizontal));
+    ASSERT_EQ(r.capture.sweep.size(), 3u);
+    EXPECT_EQ(r.capture.sweep[0].lens_position, 600);
+    EXPECT_EQ(r.capture.sweep[1].lens_position, m.lens_first);
+    EXPECT_EQ(r.capture.sweep[2].lens_position, 450);
+    // The moved chart: the frame at the calibration's first lens position differs.
+    cal_settings one = s;
+    one.sweep_frames = 1;
+    const rendering c = render(m, layout::horizontal, 5, one, tuned_limits(m, layout::horizontal));
+    const std::vector<uint16_t>& x = c.capture.sweep[0].raw;
+    const std::vector<uint16_t>& y = r.capture.sweep[1].raw;
+    ASSERT_EQ(x.size(), y.size());
+    double diff = 0.0;
+    for (size_t i = 0; i < x.size(); ++i) diff += std::abs(int{x[i]} - int{y[i]});
+    EXPECT_GT(diff / static_cast<double>(x.size()), 20.0);
 }
 
 }  // namespace
