@@ -92,15 +92,17 @@ struct sensor_model {
     float stripe_max = 60.0f;
     float bar_jitter = 0.06f;       // each bar's width varies by up to this fraction
     float chart_rotation = 0.4f;    // degrees, about the frame centre
-    float light_gradient = 0.08f;   // light falls by this fraction from left to right
-    float light_falloff = 0.06f;    // and by this fraction towards the corners
+    float light_gradient = 0.04f;   // light falls by this fraction from left to right
+    float light_falloff = 0.04f;    // and by this fraction towards the corners
     float leaf_min = 3.0f;
     float leaf_max = 96.0f;
     uint64_t chart_seed = 0x6368617274ull;
 
     // The lens sweep: sweep_frames positions from lens_first in steps of lens_step.
-    int lens_first = 292;
-    int lens_step = 40;
+    // Twelve positions over +-176 lens units (about +-13 pixels of defocus): the
+    // bar chart's extreme frames keep enough contrast for the line analysis.
+    int lens_first = 336;
+    int lens_step = 32;
     int flat_lens = 512;
 
     // Dual-photodiode sensors deliver 2x2-binned left and right images.

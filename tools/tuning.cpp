@@ -59,7 +59,7 @@ cal_settings tuned_settings(const orvane_sim::sensor_model& m, layout kind) {
     std::copy(kTaps, kTaps + kTapCount, s.filter_taps);
     s.filter_tap_count = kTapCount;
 
-    // Twelve lens positions over +-17 pixels of centroid separation; the search
+    // Twelve lens positions over +-13 pixels of centroid separation; the search
     // range of 32 pixels leaves room for the field's spread of focus and DCC and
     // for the correlation running ahead of the separation as the half-disc
     // blurs grow, while the bar period (64 pixels) keeps its neighbouring minima
@@ -67,7 +67,7 @@ cal_settings tuned_settings(const orvane_sim::sensor_model& m, layout kind) {
     const int frames = 12;
     s.sweep_frames = static_cast<int8_t>(frames);
     s.max_shift = 32;
-    // The fit takes the central eight frames (about +-11 pixels), where the
+    // The fit takes the central eight frames (about +-9 pixels), where the
     // measured disparity is closest to linear in the lens position: measured
     // over the three layouts, both charts and seeds 1-3, this keeps the one-shot
     // error as low as fitting ten or twelve frames and halves the DCC's bias.
