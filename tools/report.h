@@ -15,7 +15,7 @@ namespace orvane_tool {
 // Target of the median DCC error against the truth. The correlation measures
 // the disparity between two mirrored half-disc blurs, which runs ahead of their
 // centroid separation as the blur grows, so a fitted DCC sits below the truth:
-// 2-6% on the bar chart and 6-10% on the natural chart with the demo's
+// 2.6-4% on the bar chart and 5.5-8.5% on the natural chart with the demo's
 // settings (README, simulator section). The target bounds that bias.
 constexpr double kDccErrorTarget = 0.12;
 
