@@ -40,6 +40,10 @@ struct ground_truth {
     int lens_step = 0;
     std::vector<float> dcc;             // true DCC, lens units per sensor pixel of disparity
     std::vector<float> in_focus_lens;   // true in-focus lens position
+    // Lens position of zero disparity minus the in-focus position: the pair
+    // geometry's share of the zero-PD offset (0 for dual photodiodes). Empty in
+    // truth files written before it was recorded.
+    std::vector<float> zero_pd_offset;
 };
 
 }  // namespace orvane_tool

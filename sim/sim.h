@@ -17,6 +17,12 @@ using orvane_tool::capture_set;
 using orvane_tool::ground_truth;
 using orvane_tool::layout;
 
+// What the module looks at during the sweep: a bar chart (line-pattern focus
+// measure) or a natural-looking dead-leaves texture (absolute-sum focus measure).
+enum class chart_kind { bars, natural };
+
+const char* chart_name(chart_kind kind);  // "bars", "natural"
+
 struct sensor_model {
     // Frame and readout: 10-bit data on top of a black level, in 16-bit samples.
     uint32_t width = 1600;
@@ -43,8 +49,23 @@ struct sensor_model {
     float pd_sensitivity = 0.48f;  // raw layouts; each dual photodiode sees half
     float pd_shading = 0.22f;      // left/right: 1 -/+ shading at the field edges
 
-    // Optics: the in-focus lens position over the field (curve of field), the
-    // DCC over the field, and the blur of one phase for a given disparity.
+    // Fixed patterns and defects, all drawn from the seed: pixel response
+    // non-uniformity (sigma, relative), hot pixels (dark signal 80..680 DN) and
+    // dead pixels (no signal) among image and PD pixels alike, and a per-row
+    // offset that changes from frame to frame (sigma, DN).
+    float prnu = 0.01f;
+    float hot_pixel_rate = 3e-4f;
+    float dead_pixel_rate = 1e-4f;
+    float row_noise_dn = 0.5f;
+
+    // Optics: the in-focus lens position over the field (curve of field) and the
+    // DCC over the field. Out of focus each phase sees one half of the exit pupil
+    // (left/right for horizontal pairs and dual photodiodes, top/bottom for
+    // vertical pairs): its blur is a half disc, mirrored between the phases and
+    // across focus, whose radius makes the centroids of the two phases' blurs
+    // (lens - in-focus) / DCC pixels apart. Each phase also takes `crosstalk` of
+    // the other half's light. A Gaussian of `blur_base` (diffraction and pixel
+    // aperture) softens everything.
     float focus_centre = 512.0f;
     float field_curvature = 36.0f;  // added at the corners (r = 1)
     float focus_tilt_x = -6.0f;     // added at the right edge, subtracted at the left
@@ -53,11 +74,15 @@ struct sensor_model {
     float dcc_edge = 0.22f;            // relative increase at the corners
     float dcc_tilt_x = 0.04f;          // relative change at the right edge (minus at the left)
     float blur_base = 0.6f;            // in-focus blur sigma (lens and pixel), pixels
-    float blur_per_disparity = 0.42f;  // phase blur sigma per pixel of disparity
+    float crosstalk = 0.15f;           // fraction of the other half's light a phase receives
 
     // Chart: vertical bars for the focus measure and the horizontal PD pairs,
     // irregular horizontal stripes for the vertical pairs; reflectance
-    // base + bar * bar(x) + stripe * stripe(y).
+    // base + bar * bar(x) + stripe * stripe(y), turned by a small angle, with
+    // bar widths that vary a little, under uneven light. The natural chart is a
+    // dead-leaves texture (discs of radius leaf_min..leaf_max, density ~ 1/r^3)
+    // with reflectances in base .. base + bar + stripe, drawn from the seed.
+    chart_kind chart = chart_kind::bars;
     float bar_period = 64.0f;
     float bar_phase = 9.25f;
     float chart_base = 0.08f;
@@ -65,11 +90,19 @@ struct sensor_model {
     float chart_stripe = 0.22f;
     float stripe_min = 24.0f;
     float stripe_max = 60.0f;
+    float bar_jitter = 0.06f;       // each bar's width varies by up to this fraction
+    float chart_rotation = 0.4f;    // degrees, about the frame centre
+    float light_gradient = 0.04f;   // light falls by this fraction from left to right
+    float light_falloff = 0.04f;    // and by this fraction towards the corners
+    float leaf_min = 3.0f;
+    float leaf_max = 96.0f;
     uint64_t chart_seed = 0x6368617274ull;
 
     // The lens sweep: sweep_frames positions from lens_first in steps of lens_step.
-    int lens_first = 292;
-    int lens_step = 40;
+    // Twelve positions over +-176 lens units (about +-13 pixels of defocus): the
+    // bar chart's extreme frames keep enough contrast for the line analysis.
+    int lens_first = 336;
+    int lens_step = 32;
     int flat_lens = 512;
     // When not empty: the sweep's lens positions, in this order (one frame each),
     // instead of the grid above.
@@ -77,6 +110,9 @@ struct sensor_model {
 
     // Dual-photodiode sensors deliver 2x2-binned left and right images.
     uint16_t dual_binning = 2;
+
+    // Rendering threads (0: one per core); the frames do not depend on it.
+    unsigned render_threads = 0;
 };
 
 // The model a demo uses for a frame size (margins and sweep unchanged).
@@ -100,6 +136,22 @@ void image_size(const sensor_model& model, layout kind, uint32_t& width, uint32_
 float in_focus_lens(const sensor_model& model, float x, float y);
 float dcc_at(const sensor_model& model, float x, float y);
 
+// Disparity, in pixels along the split, that the layout's pair geometry gives
+// at focus: the second pixel of each pair sits this far from the first one, so
+// the correlation sees the scene this much displaced (0 for dual photodiodes).
+double pair_offset(const sensor_model& model, layout kind);
+
+// Response of the two phases to a point at the centre pixel of a
+// `size` x `size` patch (odd size), rendered the way the frames are (base blur,
+// half-disc defocus with crosstalk), for a defocus of `disparity` pixels (the
+// intended centroid separation). Row-major with the split along the rows;
+// each sums to 1.
+struct psf_pair {
+    int size = 0;
+    std::vector<double> first, second;
+};
+psf_pair phase_psfs(const sensor_model& model, double disparity, int size);
+
 struct rendering {
     capture_set capture;
     ground_truth truth;
@@ -111,8 +163,11 @@ struct rendering {
 rendering render(const sensor_model& model, layout kind, uint64_t seed,
                  const cal_settings& settings, const gain_limits& limits);
 
-// The ground truth alone: the true DCC and in-focus lens position per window,
-// averaged over the part of the field each window measures.
+// The ground truth alone, per window of the settings' grid: the DCC (lens
+// position over the centroid separation of the two phases' blurs, which this
+// model keeps proportional to the defocus), the in-focus lens position, both
+// as the window measures them over the part of the field it covers, and the
+// lens offset at which the pair geometry makes the disparity zero.
 ground_truth truth_for(const sensor_model& model, layout kind, const cal_settings& settings);
 
 }  // namespace orvane_sim

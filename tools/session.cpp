@@ -5,6 +5,7 @@
 
 #include "flags.h"
 #include "report.h"
+#include "residual.h"
 #include "run.h"
 #include "tuning.h"
 
@@ -46,7 +47,8 @@ void calibrate_and_report(const capture_set& cs, const ground_truth* truth,
 
     print_window_table(stdout, r, truth);
     std::printf("\n");
-    const accuracy acc = assess(r, truth ? *truth : ground_truth{});
+    accuracy acc = assess(r, truth ? *truth : ground_truth{}, truth ? &cs : nullptr);
+    acc.residual = measure_gain_residual(cs, r.gains);
     print_summary(stdout, r, acc, truth != nullptr);
     std::fflush(stdout);
 

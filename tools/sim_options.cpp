@@ -29,10 +29,22 @@ void add_sim_options(CLI::App& cmd, sim_options& o) {
         ->check(CLI::Range(192u, 3072u) & even)
         ->capture_default_str();
     cmd.add_option("--seed", o.seed, "noise seed")->capture_default_str();
+    cmd.add_option_function<std::string>(
+           "--chart",
+           [&o](const std::string& name) {
+               o.chart = name == "natural" ? orvane_sim::chart_kind::natural
+                                           : orvane_sim::chart_kind::bars;
+           },
+           "target: bars (bar chart, line-pattern focus measure) or natural (dead-leaves "
+           "texture, absolute-sum focus measure)")
+        ->transform(CLI::IsMember({"bars", "natural"}, CLI::ignore_case))
+        ->default_str("bars");
 }
 
 orvane_sim::sensor_model sim_model(const sim_options& o) {
-    return orvane_sim::default_model(o.width, o.height);
+    orvane_sim::sensor_model m = orvane_sim::default_model(o.width, o.height);
+    m.chart = o.chart;
+    return m;
 }
 
 orvane_sim::rendering render_tuned(const sim_options& o) {

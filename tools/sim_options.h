@@ -1,4 +1,4 @@
-// The options that choose the synthetic module (layout, frame size, seed),
+// The options that choose the synthetic module (layout, frame size, seed, chart),
 // shared by `orvane demo` and `orvane simulate` so both render the same set.
 #pragma once
 
@@ -15,6 +15,7 @@ struct sim_options {
     uint32_t width = 1600;
     uint32_t height = 1200;
     uint64_t seed = 1;
+    orvane_sim::chart_kind chart = orvane_sim::chart_kind::bars;
 };
 
 void add_sim_options(CLI::App& cmd, sim_options& options);

@@ -305,7 +305,7 @@ TEST(Simulate, DualSetHasLeftAndRightFilesAndNoSensor) {
     EXPECT_EQ(m["black_level"], 64);
     EXPECT_EQ(m["flat"].dump(),
               R"({"lens_position":512,"left":"flat_left.pgm","right":"flat_right.pgm"})");
-    EXPECT_EQ(m["frames"][11]["lens_position"], 292 + 11 * 40);
+    EXPECT_EQ(m["frames"][11]["lens_position"], 336 + 11 * 32);
     EXPECT_EQ(m["truth"], "truth.json");
     EXPECT_EQ(scratch_dir::entries_of(dir / "set").size(), 2u * 13 + 4);
 }

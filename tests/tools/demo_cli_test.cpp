@@ -35,9 +35,9 @@ TEST(DemoCommand, WritesEveryOutputAndReportsPassingTargets) {
                                         "dccmap.json", "gainmap.json", "state_dump.bin",
                                          "summary.json", "truth.json", "verify.json"}));
     EXPECT_EQ(std::filesystem::file_size(out + "/state_dump.bin"), ORVANE_STATE_DUMP_SIZE);
-    // 3 x 2 windows: 12 + 4 * 221 + 2 * 6 bytes and the checksum.
+    // 3 x 2 windows, 64 x 4 gain cells: 12 + 4 * 256 + 2 * 6 bytes and the checksum.
     EXPECT_EQ(std::filesystem::file_size(out + "/calibration_block.bin"),
-              12u + 4 * 221 + 2 * 6 + 1);
+              12u + 4 * 256 + 2 * 6 + 1);
     EXPECT_EQ(std::filesystem::file_size(out + "/curve_of_field_block.bin"), 6u + 2 * 6 + 1);
 
     // The records as the file layer writes them: they read back.
@@ -48,8 +48,8 @@ TEST(DemoCommand, WritesEveryOutputAndReportsPassingTargets) {
     EXPECT_EQ(dcc["dcc"].size(), 2u);
     const json gains = read_json_file(out + "/gainmap.json");
     const gainmap gm = orvane_tool::io::gainmap_from_json(gains, "gainmap.json");
-    EXPECT_EQ(gm.cols, 17);
-    EXPECT_EQ(gm.rows, 13);
+    EXPECT_EQ(gm.cols, 64);  // cells along the split
+    EXPECT_EQ(gm.rows, 4);
     EXPECT_GT(gm.left[0], 0);
     const orvane_tool::ground_truth truth =
         orvane_tool::io::ground_truth_from_json(read_json_file(out + "/truth.json"), "truth.json");

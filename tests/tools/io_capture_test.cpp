@@ -85,6 +85,7 @@ ground_truth sample_truth() {
     t.lens_step = 50;
     t.dcc = {10, 11, 12, 13, 14, 15.5f};
     t.in_focus_lens = {150, 151, 152, 153, 154, 155.25f};
+    t.zero_pd_offset = {13, 13.5f, 14, -1, 0, 2.75f};
     return t;
 }
 
@@ -136,6 +137,7 @@ TEST_P(CaptureRoundTrip, LoadGivesBackTheSavedSet) {
     ASSERT_TRUE(loaded_truth.has_value());
     EXPECT_EQ(loaded_truth->dcc, truth.dcc);
     EXPECT_EQ(loaded_truth->in_focus_lens, truth.in_focus_lens);
+    EXPECT_EQ(loaded_truth->zero_pd_offset, truth.zero_pd_offset);
 
     // Every file in place, no temporary left.
     for (const std::string& name : io_test::scratch_dir::entries_of(dir / "set"))

@@ -177,5 +177,51 @@ TEST(Assess, FlagsPassOnlyWhenTheTableExplainsThem) {
     EXPECT_FALSE(assess(r, t).flags_pass());
 }
 
+TEST(Assess, OneShotPredictionCountsFramesInsideTheSearchRange) {
+    // One window, true DCC 10, in focus at 500, zero disparity 10 lens units
+    // later (one pixel of pair geometry); the calibration found DCC 10 and a
+    // zero-PD offset of 10. Search range 32 px of a 4-pixel pitch.
+    ground_truth t;
+    t.win_rows = 1;
+    t.win_cols = 1;
+    t.lens_step = 40;
+    t.dcc = {10.0f};
+    t.in_focus_lens = {500.0f};
+    t.zero_pd_offset = {10.0f};
+    calibration_result r = synthetic_result({10.0}, {500});
+    r.windows[0].zero_pd_lens = 510;
+    r.lens = {100, 300, 480, 510, 700, 900};
+    // True disparities -41, -21, -3, 0, 19, 39 px; the frame at 480 is measured
+    // 5 px off (a 50-unit miss), the two outside the range are garbage.
+    r.windows[0].pd = {0.0f, -21.0f, 2.0f, 0.0f, 19.0f, 0.0f};
+    capture_set cs;
+    cs.kind = layout::horizontal;
+    cs.settings.max_shift = 34;  // 8 samples of 4 px: 32 px
+    cs.cfg.pair_count = 4;
+    for (int i = 0; i < 4; ++i) cs.cfg.left_x[i] = static_cast<uint16_t>(1 + 4 * i);
+    cs.cfg.block_width = 16;
+    EXPECT_DOUBLE_EQ(search_range_px(cs), 32.0);
+
+    const accuracy a = assess(r, t, &cs);
+    EXPECT_TRUE(a.one_shot_checked);
+    EXPECT_EQ(a.one_shot_frames, 4);
+    EXPECT_EQ(a.one_shot_within, 3);
+    EXPECT_NEAR(a.one_shot_fraction, 0.75, 1e-9);
+    EXPECT_FALSE(a.one_shot_pass());
+    EXPECT_FALSE(a.all_pass());
+
+    // Dual photodiodes: no pair geometry, so the zero-PD offset is not applied.
+    cs.kind = layout::dual;
+    cs.settings.pd_pitch_2pd = 2;
+    t.zero_pd_offset = {0.0f};
+    r.windows[0].zero_pd_lens = 530;
+    r.windows[0].pd = {0.0f, -20.0f, -2.0f, 1.0f, 20.0f, 0.0f};
+    const accuracy b = assess(r, t, &cs);
+    EXPECT_EQ(b.one_shot_frames, 4);  // 34 div 2 = 17 samples: 34 px
+    EXPECT_EQ(b.one_shot_within, 4);
+    EXPECT_TRUE(b.one_shot_pass());
+    EXPECT_FALSE(assess(r, t).one_shot_checked);
+}
+
 }  // namespace
 }  // namespace orvane_tool

@@ -427,12 +427,17 @@ json to_json(const ground_truth& t) {
     j["dcc"] = grid_json(t.dcc.data(), size_t(t.win_cols), size_t(t.win_rows), as_json);
     j["in_focus_lens"] =
         grid_json(t.in_focus_lens.data(), size_t(t.win_cols), size_t(t.win_rows), as_json);
+    if (t.zero_pd_offset.size() == windows) {
+        j["zero_pd_offset"] =
+            grid_json(t.zero_pd_offset.data(), size_t(t.win_cols), size_t(t.win_rows), as_json);
+    }
     return j;
 }
 
 ground_truth ground_truth_from_json(const json& value, const std::string& source) {
     const field_reader f(value, source,
-                         {"win_rows", "win_cols", "lens_step", "dcc", "in_focus_lens"});
+                         {"win_rows", "win_cols", "lens_step", "dcc", "in_focus_lens",
+                          "zero_pd_offset"});
     ground_truth t;
     t.win_rows = f.get<int>("win_rows", 0, ORVANE_MAX_WINDOWS);
     t.win_cols = f.get<int>("win_cols", 0, ORVANE_MAX_WINDOWS);
@@ -446,6 +451,11 @@ ground_truth ground_truth_from_json(const json& value, const std::string& source
     f.get_float_grid("dcc", t.dcc.data(), size_t(t.win_cols), size_t(t.win_rows));
     f.get_float_grid("in_focus_lens", t.in_focus_lens.data(), size_t(t.win_cols),
                      size_t(t.win_rows));
+    if (f.has("zero_pd_offset")) {  // absent from truths written before it was recorded
+        t.zero_pd_offset.resize(windows);
+        f.get_float_grid("zero_pd_offset", t.zero_pd_offset.data(), size_t(t.win_cols),
+                         size_t(t.win_rows));
+    }
     return t;
 }
 
