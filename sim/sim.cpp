@@ -846,14 +846,15 @@ sensor_model verification_model(const sensor_model& m, uint64_t seed, int calibr
         static_cast<float>(std::fmod(m.bar_phase + period * (0.25 + 0.5 * seq.uniform()), period));
     v.chart_seed = mix64(m.chart_seed ^ seq.next());
 
-    // Evenly spaced positions one third of a step wider apart than the
-    // calibration's, centred on its span, so they reach past both ends.
+    // Evenly spaced positions between the calibration's lens positions and
+    // inside its span: the DCC is a fit over that span, and far beyond it the
+    // disparity no longer grows in proportion to the defocus.
     const int step = std::max(1, std::abs(m.lens_step));
     const int count = std::max(1, frames);
-    const int spacing = std::max(2, step + step / 3);
+    const int span = step * (std::max(1, calibration_frames) - 1);
+    const int spacing = std::max(2, span / count);
     const int first = m.lens_first;
-    const int centre = first + m.lens_step * (std::max(1, calibration_frames) - 1) / 2;
-    int start = centre - spacing * (count - 1) / 2 + static_cast<int>(seq.uniform() * step / 4);
+    int start = first + spacing / 2 + static_cast<int>(seq.uniform() * spacing / 4);
     auto on_grid = [&](int lens) { return ((lens - first) % step + step) % step == 0; };
     for (int tries = 0; tries < step; ++tries, ++start) {
         bool clear = true;

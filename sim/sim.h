@@ -121,7 +121,7 @@ sensor_model default_model(uint32_t width, uint32_t height);
 // The same module (optics, radiometry, truth) for a verification sweep: the
 // chart moved (another phase of the bars, other stripes) and `frames` lens
 // positions, evenly spaced, none on the calibration grid of `calibration_frames`
-// positions, spanning that grid and a bit beyond it, in a shuffled order.
+// positions, between that grid's positions and inside its span, in a shuffled order.
 sensor_model verification_model(const sensor_model& model, uint64_t seed,
                                 int calibration_frames = 12, int frames = 12);
 

@@ -25,7 +25,7 @@ void run_verify(const verify_options& o) {
     const auto t0 = std::chrono::steady_clock::now();
     const calibration_files cal = load_calibration(o.calibration);
     std::optional<ground_truth> truth;
-    const capture_set cs = io::load_capture_set(o.manifest, truth);
+    const capture_set cs = io::load_capture_set(o.manifest, truth, {}, false);
     std::printf("orvane verify: %s against %s: %s PD layout, %zu frames%s\n", o.calibration.c_str(),
                 o.manifest.c_str(), layout_name(cs.kind), cs.sweep.size(),
                 truth ? ", with ground truth" : "");

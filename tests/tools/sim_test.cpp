@@ -348,9 +348,9 @@ TEST(Verification, SameModuleWithTheChartMovedAndLensPositionsOffTheGridShuffled
     ASSERT_EQ(lens.size(), 12u);
     EXPECT_FALSE(std::is_sorted(lens.begin(), lens.end()));
     std::sort(lens.begin(), lens.end());
-    EXPECT_LT(lens.front(), m.lens_first);  // past both ends of the calibration sweep
-    EXPECT_GT(lens.back(), last);
-    EXPECT_LT(lens.back() - lens.front(), 2 * (last - m.lens_first));
+    EXPECT_GT(lens.front(), m.lens_first);  // between the calibration sweep's ends
+    EXPECT_LT(lens.back(), last);
+    EXPECT_GT(lens.back() - lens.front(), 3 * (last - m.lens_first) / 4);  // and over most of it
     for (size_t k = 0; k < lens.size(); ++k) {
         EXPECT_NE((lens[k] - m.lens_first) % m.lens_step, 0) << lens[k];
         if (k) EXPECT_EQ(lens[k] - lens[k - 1], lens[1] - lens[0]);  // evenly spaced

@@ -197,7 +197,7 @@ capture_set load_capture_set(const std::string& manifest_path) {
 }
 
 capture_set load_capture_set(const std::string& manifest_path, std::optional<ground_truth>& truth,
-                             const record_overrides& overrides) {
+                             const record_overrides& overrides, bool rising) {
     const json doc = read_json_file(manifest_path);
     const field_reader f(doc, manifest_path,
                          {"layout", "sensor", "settings", "limits", "width", "height",
@@ -266,7 +266,7 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
     for (size_t k = 0; k < frames.size(); ++k) {
         const std::string where = "frames[" + std::to_string(k) + "]";
         sweep.push_back(parse_frame(src, frames[k], where, true));
-        if (k > 0 && sweep[k].lens_position <= sweep[k - 1].lens_position)
+        if (rising && k > 0 && sweep[k].lens_position <= sweep[k - 1].lens_position)
             throw io_error(manifest_path + ": " + where + ": field 'lens_position': " +
                            std::to_string(sweep[k].lens_position) + " does not rise above frames[" +
                            std::to_string(k - 1) + "]'s " +

@@ -56,8 +56,10 @@ struct record_overrides {
 // The records are checked against the library (record_checks.h) and the
 // frame entries against the settings before the first frame file is read.
 capture_set load_capture_set(const std::string& manifest_path);
-// Also loads the ground truth when the manifest names one.
+// Also loads the ground truth when the manifest names one. A calibration
+// sweep's lens positions must rise with the frame index; a verification
+// sweep (`rising` false) may come in any order.
 capture_set load_capture_set(const std::string& manifest_path, std::optional<ground_truth>& truth,
-                             const record_overrides& overrides = {});
+                             const record_overrides& overrides = {}, bool rising = true);
 
 }  // namespace orvane_tool::io
