@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz_context.h"
 #include "fuzz_input.h"
 #include "orvane.h"
 
@@ -21,15 +22,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto right = left;
     for (auto& v : right) v = static_cast<uint16_t>(v ^ 0x5A5A);
 
-    cal_context* ctx = Orvane_create(&settings);
+    cal_context* ctx = fuzz::context(settings);
     if (ctx == nullptr) return 0;
     gainmap generated{};
-    Orvane_get_gainmap_2pd(ctx, left.data(), right.data(), width, height, black, &generated,
-                           &limits, static_cast<float>(lens));
-    Orvane_add_raw_2pd(ctx, frame_index, lens, left.data(), right.data(), width, height, black,
-                       &map, static_cast<float>(lens));
+    fuzz::note(Orvane_get_gainmap_2pd(ctx, left.data(), right.data(), width, height, black,
+                                      &generated, &limits, static_cast<float>(lens)));
+    fuzz::note(generated);
+    fuzz::note(Orvane_add_raw_2pd(ctx, frame_index, lens, left.data(), right.data(), width, height,
+                                  black, &map, static_cast<float>(lens)));
     pd_map out{};
-    Orvane_get_raw_pd_2pd(ctx, left.data(), right.data(), width, height, black, &map, &out);
-    Orvane_destroy(ctx);
+    fuzz::note(Orvane_get_raw_pd_2pd(ctx, left.data(), right.data(), width, height, black, &map,
+                                     &out));
+    fuzz::note(out);
+    fuzz::note(left.data(), left.size() * sizeof left[0]);
+    fuzz::note(right.data(), right.size() * sizeof right[0]);
+    fuzz::note_context(ctx);
     return 0;
 }

@@ -29,9 +29,17 @@ public:
         std::vector<uint16_t> out(n, 0);
         const size_t left = (size_ - pos_) / 2;
         if (left == 0) return out;
-        for (size_t i = 0; i < n; ++i) {
-            const size_t at = pos_ + 2 * (i % left);
+        const size_t first = std::min(n, left);
+        for (size_t i = 0; i < first; ++i) {
+            const size_t at = pos_ + 2 * i;
             out[i] = static_cast<uint16_t>(data_[at] | (data_[at + 1] << 8));
+        }
+        // The repeats are copies of the samples already made, doubling each
+        // time (a division per sample was most of a small target's time).
+        for (size_t done = first; done < n;) {
+            const size_t k = std::min(done - done % left, n - done);
+            std::memcpy(out.data() + done, out.data(), k * sizeof(uint16_t));
+            done += k;
         }
         return out;
     }

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz_context.h"
 #include "fuzz_input.h"
 #include "orvane.h"
 
@@ -14,14 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cfg.image_height = static_cast<uint16_t>(cfg.image_height % 263);
     const auto raw = in.samples(size_t{cfg.image_width} * cfg.image_height);
 
-    cal_context* ctx = Orvane_create(&settings);
+    cal_context* ctx = fuzz::context(settings);
     if (ctx == nullptr) return 0;
     gainmap map{};
-    Orvane_get_gainmap(ctx, raw.data(), &cfg, &map, &limits);
-    Orvane_get_gainmap_vertical(ctx, raw.data(), &cfg, &map, &limits);
+    fuzz::note(Orvane_get_gainmap(ctx, raw.data(), &cfg, &map, &limits));
+    fuzz::note(Orvane_get_gainmap_vertical(ctx, raw.data(), &cfg, &map, &limits));
     const int32_t w = cfg.image_width / 4, h = cfg.image_height / 4;
-    Orvane_get_gainmap_2pd(ctx, raw.data(), raw.data(), w, h, cfg.black_level, &map, &limits,
-                           static_cast<float>(cfg.margin_x));
-    Orvane_destroy(ctx);
+    fuzz::note(Orvane_get_gainmap_2pd(ctx, raw.data(), raw.data(), w, h, cfg.black_level, &map,
+                                      &limits, static_cast<float>(cfg.margin_x)));
+    fuzz::note(map);
+    fuzz::note_context(ctx);
     return 0;
 }
