@@ -16,14 +16,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto lens = in.take<int32_t>();
     cfg.image_width = static_cast<uint16_t>(cfg.image_width % 521);
     cfg.image_height = static_cast<uint16_t>(cfg.image_height % 263);
-    const auto raw = in.samples(size_t{cfg.image_width} * cfg.image_height);
+    const size_t pixels = size_t{cfg.image_width} * cfg.image_height;
+    static reused_buffer<uint16_t> raw_buf(kMaxFuzzPixels);
+    uint16_t* raw = raw_buf.take(pixels);
+    in.fill_samples(raw, pixels);
 
     cal_context* ctx = fuzz::context(settings);
     if (ctx == nullptr) return 0;
-    fuzz::note(Orvane_add_raw(ctx, frame_index, lens, raw.data(), &cfg, &map));
-    fuzz::note(Orvane_add_raw_vertical(ctx, frame_index, lens, raw.data(), &cfg, &map));
+    fuzz::note(Orvane_add_raw(ctx, frame_index, lens, raw, &cfg, &map));
+    fuzz::note(Orvane_add_raw_vertical(ctx, frame_index, lens, raw, &cfg, &map));
     pd_map out{};
-    fuzz::note(Orvane_get_raw_pd(ctx, raw.data(), &cfg, &map, &out));
+    fuzz::note(Orvane_get_raw_pd(ctx, raw, &cfg, &map, &out));
     fuzz::note(out);
     dccmap dcc{};
     fuzz::note(Orvane_get_dccmap(ctx, &dcc, nullptr));

@@ -3,8 +3,23 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define FUZZ_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FUZZ_ASAN 1
+#endif
+#endif
+#ifdef FUZZ_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
+// Largest raw frame of the targets that take one: width % 521, height % 263.
+constexpr size_t kMaxFuzzPixels = size_t{520} * 262;
 
 class fuzz_input {
 public:
@@ -27,8 +42,16 @@ public:
     // The rest of the input repeated to fill n samples (zeros if none left).
     std::vector<uint16_t> samples(size_t n) {
         std::vector<uint16_t> out(n, 0);
+        fill_samples(out.data(), n);
+        return out;
+    }
+
+    void fill_samples(uint16_t* out, size_t n) {
         const size_t left = (size_ - pos_) / 2;
-        if (left == 0) return out;
+        if (left == 0) {
+            std::fill(out, out + n, uint16_t{0});
+            return;
+        }
         const size_t first = std::min(n, left);
         for (size_t i = 0; i < first; ++i) {
             const size_t at = pos_ + 2 * i;
@@ -38,14 +61,41 @@ public:
         // time (a division per sample was most of a small target's time).
         for (size_t done = first; done < n;) {
             const size_t k = std::min(done - done % left, n - done);
-            std::memcpy(out.data() + done, out.data(), k * sizeof(uint16_t));
+            std::memcpy(out + done, out, k * sizeof(uint16_t));
             done += k;
         }
-        return out;
     }
 
 private:
     const uint8_t* data_;
     size_t size_;
     size_t pos_ = 0;
+};
+
+// Image buffers kept for the life of the process: a fresh allocation of a
+// few hundred KB per input is mapped anew each time, and its page faults
+// were half of a small target's time. The n elements handed out end where
+// the allocation ends, so the heap's own red zone catches a write past
+// them; the unused front is poisoned.
+template <typename T>
+class reused_buffer {
+public:
+    explicit reused_buffer(size_t capacity) : data_(new T[capacity]), capacity_(capacity) {}
+    reused_buffer(const reused_buffer&) = delete;
+    reused_buffer& operator=(const reused_buffer&) = delete;
+
+    // n <= capacity elements; their contents are whatever was there.
+    T* take(size_t n) {
+        if (n > capacity_) std::abort();
+        T* first = data_ + (capacity_ - n);
+#ifdef FUZZ_ASAN
+        __asan_unpoison_memory_region(data_, capacity_ * sizeof(T));
+        __asan_poison_memory_region(data_, (capacity_ - n) * sizeof(T));
+#endif
+        return first;
+    }
+
+private:
+    T* data_;  // never freed: it lives as long as the process
+    size_t capacity_;
 };

@@ -13,11 +13,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cfg.image_width = static_cast<uint16_t>(cfg.image_width % 521);
     cfg.image_height = static_cast<uint16_t>(cfg.image_height % 263);
     const size_t pixels = size_t{cfg.image_width} * cfg.image_height;
-    const auto raw = in.samples(pixels);
+    static reused_buffer<uint16_t> raw_buf(kMaxFuzzPixels), left_buf(kMaxFuzzPixels + 1),
+        right_buf(kMaxFuzzPixels + 1);
+    uint16_t* raw = raw_buf.take(pixels);
+    in.fill_samples(raw, pixels);
     // Every extracted sample is a distinct frame pixel, so a frame-sized
     // output always has room.
-    std::vector<uint16_t> left(pixels + 1), right(pixels + 1);
-    const uint32_t status = Orvane_validate_sensor_cfg(raw.data(), &cfg, left.data(), right.data());
+    uint16_t* left = left_buf.take(pixels + 1);
+    uint16_t* right = right_buf.take(pixels + 1);
+    const uint32_t status = Orvane_validate_sensor_cfg(raw, &cfg, left, right);
     if (status != 0 && status != ORVANE_LAYOUT_UNUSABLE) std::abort();
     return 0;
 }
