@@ -75,27 +75,35 @@ private:
 // Image buffers kept for the life of the process: a fresh allocation of a
 // few hundred KB per input is mapped anew each time, and its page faults
 // were half of a small target's time. The n elements handed out end where
-// the allocation ends, so the heap's own red zone catches a write past
-// them; the unused front is poisoned.
+// the allocation ends, so the heap's own red zone catches an access past
+// them; the unused front is poisoned (only what changed is updated, the
+// buffers can be large).
 template <typename T>
 class reused_buffer {
 public:
-    explicit reused_buffer(size_t capacity) : data_(new T[capacity]), capacity_(capacity) {}
+    explicit reused_buffer(size_t capacity)
+        : data_(new T[capacity]), capacity_(capacity), start_(capacity) {
+#ifdef FUZZ_ASAN
+        __asan_poison_memory_region(data_, capacity_ * sizeof(T));
+#endif
+    }
     reused_buffer(const reused_buffer&) = delete;
     reused_buffer& operator=(const reused_buffer&) = delete;
 
     // n <= capacity elements; their contents are whatever was there.
     T* take(size_t n) {
         if (n > capacity_) std::abort();
-        T* first = data_ + (capacity_ - n);
+        const size_t start = capacity_ - n;
 #ifdef FUZZ_ASAN
-        __asan_unpoison_memory_region(data_, capacity_ * sizeof(T));
-        __asan_poison_memory_region(data_, (capacity_ - n) * sizeof(T));
+        if (start < start_) __asan_unpoison_memory_region(data_ + start, (start_ - start) * sizeof(T));
+        if (start > start_) __asan_poison_memory_region(data_ + start_, (start - start_) * sizeof(T));
 #endif
-        return first;
+        start_ = start;
+        return data_ + start;
     }
 
 private:
     T* data_;  // never freed: it lives as long as the process
     size_t capacity_;
+    size_t start_;  // first element handed out last time
 };
