@@ -13,9 +13,10 @@
 # written to fuzz/corpus/<target>/ so the replay tests keep it fixed for good.
 # Logs are in $FUZZ_BUILD/logs/<target>.log.
 # --merge minimises the seed corpus and the scratch corpus of each target
-# into a fresh folder and puts the result in fuzz/corpus/<target>/ (crash
-# inputs stay).
+# into a fresh folder and puts the result in fuzz/corpus/<target>/ (named
+# seeds and crash inputs stay).
 set -euo pipefail
+TIMEFORMAT='%U %S'
 cd "$(dirname "$0")/.."
 all=(read_block write_blocks validate_sensor_cfg gainmap add_raw add_raw_2pd dccmap)
 build=${FUZZ_BUILD:-build-fuzz}
@@ -50,8 +51,14 @@ if [ $merge = 1 ]; then
     mkdir -p "$fresh" "$build/corpus/$t"
     "./$build/fuzz/fuzz_$t" -merge=1 "${common[@]}" "$fresh" "fuzz/corpus/$t" "$build/corpus/$t" \
       >/dev/null 2>"$build/logs/$t.merge.log"
-    find "fuzz/corpus/$t" -maxdepth 1 -type f ! -name 'crash-*' -delete
+    # Named seeds and crash inputs stay; the inputs the fuzzer found (named by
+    # their SHA-1) are replaced by the minimised set, less copies of the seeds.
+    find "fuzz/corpus/$t" -maxdepth 1 -type f -regextype egrep -regex '.*/[0-9a-f]{40}' -delete
     cp "$fresh"/* "fuzz/corpus/$t/"
+    for f in "fuzz/corpus/$t"/*; do
+      [[ "$(basename "$f")" =~ ^[0-9a-f]{40}$ ]] && continue
+      rm -f "fuzz/corpus/$t/$(sha1sum "$f" | cut -c1-40)"
+    done
     echo "$t: $(ls "fuzz/corpus/$t" | wc -l) files, $(du -sk "fuzz/corpus/$t" | cut -f1) KB"
   done
   exit 0
@@ -69,15 +76,18 @@ for spec in "${targets[@]}"; do
   echo "== fuzz_$t: up to $runs inputs or ${s}s ($(date +%H:%M:%S))"
   start=$(date +%s)
   rc=0
-  "./$build/fuzz/fuzz_$t" -runs="$runs" -max_total_time="$s" "${common[@]}" \
-    -artifact_prefix="fuzz/corpus/$t/" "$build/corpus/$t" "fuzz/corpus/$t" \
-    >/dev/null 2>"$log" || rc=$?
+  # CPU seconds too: on a shared machine the wall-clock rate says little.
+  { time "./$build/fuzz/fuzz_$t" -runs="$runs" -max_total_time="$s" "${common[@]}" \
+      -artifact_prefix="fuzz/corpus/$t/" "$build/corpus/$t" "fuzz/corpus/$t" \
+      >/dev/null 2>"$log" || rc=$?; } 2>"$build/logs/$t.cpu"
   took=$(( $(date +%s) - start ))
+  cpu=$(awk '{printf "%.0f", $1 + $2}' "$build/logs/$t.cpu")
   after=$(ls fuzz/corpus/$t | grep -cE '^(crash|leak|timeout|oom|slow-unit)-' || true)
   execs=$(awk '/^stat::number_of_executed_units/ {print $2}' "$log")
   rate=$(awk '/^stat::average_exec_per_sec/ {print $2}' "$log")
-  line=$(printf '%-20s %12s execs %8s exec/s %6ss  findings %d  exit %d' \
-    "$t" "${execs:-?}" "${rate:-?}" "$took" $((after - before)) "$rc")
+  per_cpu=$(awk -v e="${execs:-0}" -v c="$cpu" 'BEGIN {printf "%d", (c > 0) ? e / c : 0}')
+  line=$(printf '%-20s %10s execs %7s exec/s %6ss (%ss CPU, %s exec/CPU-s)  findings %d  exit %d' \
+    "$t" "${execs:-?}" "${rate:-?}" "$took" "$cpu" "$per_cpu" $((after - before)) "$rc")
   echo "$line"
   summary+=("$line")
 done
