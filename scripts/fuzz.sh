@@ -49,8 +49,9 @@ if [ $merge = 1 ]; then
     fresh="$build/merged/$t"
     rm -rf "$fresh"
     mkdir -p "$fresh" "$build/corpus/$t"
-    "./$build/fuzz/fuzz_$t" -merge=1 "${common[@]}" "$fresh" "fuzz/corpus/$t" "$build/corpus/$t" \
-      >/dev/null 2>"$build/logs/$t.merge.log"
+    # Edges only, not hit counts: a few hundred files per target, not thousands.
+    "./$build/fuzz/fuzz_$t" -merge=1 -use_counters=0 "${common[@]}" "$fresh" "fuzz/corpus/$t" \
+      "$build/corpus/$t" >/dev/null 2>"$build/logs/$t.merge.log"
     # Named seeds and crash inputs stay; the inputs the fuzzer found (named by
     # their SHA-1) are replaced by the minimised set, less copies of the seeds.
     find "fuzz/corpus/$t" -maxdepth 1 -type f -regextype egrep -regex '.*/[0-9a-f]{40}' -delete
