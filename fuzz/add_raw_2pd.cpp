@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz_context.h"
 #include "fuzz_input.h"
 #include "orvane.h"
 
@@ -17,19 +18,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t width = in.take<uint16_t>() % 300;
     const int32_t height = in.take<uint16_t>() % 200;
     const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
-    auto left = in.samples(n + 1);
-    auto right = left;
-    for (auto& v : right) v = static_cast<uint16_t>(v ^ 0x5A5A);
+    // One sample more than the image, so even an empty one has a buffer.
+    constexpr size_t kMaxPixels = size_t{299} * 199 + 1;
+    static reused_buffer<uint16_t> left_buf(kMaxPixels), right_buf(kMaxPixels);
+    uint16_t* left = left_buf.take(n + 1);
+    uint16_t* right = right_buf.take(n + 1);
+    in.fill_samples(left, n + 1);
+    for (size_t i = 0; i < n + 1; ++i) right[i] = static_cast<uint16_t>(left[i] ^ 0x5A5A);
 
-    cal_context* ctx = Orvane_create(&settings);
+    cal_context* ctx = fuzz::context(settings);
     if (ctx == nullptr) return 0;
     gainmap generated{};
-    Orvane_get_gainmap_2pd(ctx, left.data(), right.data(), width, height, black, &generated,
-                           &limits, static_cast<float>(lens));
-    Orvane_add_raw_2pd(ctx, frame_index, lens, left.data(), right.data(), width, height, black,
-                       &map, static_cast<float>(lens));
+    fuzz::note(Orvane_get_gainmap_2pd(ctx, left, right, width, height, black,
+                                      &generated, &limits, static_cast<float>(lens)));
+    fuzz::note(generated);
+    fuzz::note(Orvane_add_raw_2pd(ctx, frame_index, lens, left, right, width, height,
+                                  black, &map, static_cast<float>(lens)));
     pd_map out{};
-    Orvane_get_raw_pd_2pd(ctx, left.data(), right.data(), width, height, black, &map, &out);
-    Orvane_destroy(ctx);
+    fuzz::note(Orvane_get_raw_pd_2pd(ctx, left, right, width, height, black, &map,
+                                     &out));
+    fuzz::note(out);
+    fuzz::note(left, (n + 1) * sizeof left[0]);
+    fuzz::note(right, (n + 1) * sizeof right[0]);
+    fuzz::note_context(ctx);
     return 0;
 }

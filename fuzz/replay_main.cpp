@@ -1,15 +1,45 @@
 // Replays every file of the given folders (or single files) through the
-// fuzz target, so crash inputs stay fixed once found.
+// fuzz target, so crash inputs stay fixed once found. Each input runs twice,
+// on the process's reused context and on a new one, and must give the same
+// results both times: the reuse that makes fuzzing fast must not change
+// what an input does.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
+
+#include "fuzz_context.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
+namespace {
+
+uint64_t run(const uint8_t* data, size_t size, bool fresh) {
+    fuzz::slot().use_fresh = fresh;
+    fuzz::slot().digest = fuzz::kDigestBasis;
+    LLVMFuzzerTestOneInput(data, size);
+    return fuzz::slot().digest;
+}
+
+void replay(const uint8_t* data, size_t size, const std::string& name) {
+    const uint64_t reused = run(data, size, false);
+    const uint64_t fresh = run(data, size, true);
+    if (reused != fresh) {
+        std::fprintf(stderr, "%s: results on the reused context differ from a new one\n",
+                     name.c_str());
+        std::abort();
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    fuzz::slot().checking = true;
     int replayed = 0;
     for (int i = 1; i < argc; ++i) {
         std::vector<std::filesystem::path> files;
@@ -19,16 +49,18 @@ int main(int argc, char** argv) {
         } else if (std::filesystem::exists(argv[i])) {
             files.emplace_back(argv[i]);
         }
+        // A fixed order, so a replay reuses the context the same way each time.
+        std::sort(files.begin(), files.end());
         for (const auto& f : files) {
             std::ifstream in(f, std::ios::binary);
             std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                        std::istreambuf_iterator<char>());
-            LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+            replay(bytes.data(), bytes.size(), f.string());
             ++replayed;
         }
     }
     // Also the empty input, which every target must survive.
-    LLVMFuzzerTestOneInput(nullptr, 0);
+    replay(nullptr, 0, "empty input");
     std::printf("replayed %d inputs\n", replayed);
     return 0;
 }

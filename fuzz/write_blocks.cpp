@@ -24,12 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto dcc_h = in.take<dccmap>();
     const auto map_v = in.take<gainmap>();
     const auto dcc_v = in.take<dccmap>();
-    std::vector<uint8_t> out(ORVANE_BLOCK_HV_BUFFER_SIZE, 0);
-    check(out, Orvane_get_calibration_block(&map_h, &dcc_h, out.data()));
-    check(out, Orvane_get_calibration_block_vertical(&map_v, &dcc_v, out.data()));
-    check(out, Orvane_get_calibration_block_horizontal_vertical(&map_h, &dcc_h, &map_v, &dcc_v,
-                                                                out.data()));
-    check(out, Orvane_get_calibration_block_horizontal_vertical_without_dcc(&map_h, &dcc_h, &map_v,
-                                                                            nullptr, out.data()));
+    // Each writer gets a buffer of exactly the size it documents, so a write
+    // past it is caught.
+    std::vector<uint8_t> single(ORVANE_BLOCK_BUFFER_SIZE, 0);
+    check(single, Orvane_get_calibration_block(&map_h, &dcc_h, single.data()));
+    check(single, Orvane_get_calibration_block_vertical(&map_v, &dcc_v, single.data()));
+    std::vector<uint8_t> both(ORVANE_BLOCK_HV_BUFFER_SIZE, 0);
+    check(both, Orvane_get_calibration_block_horizontal_vertical(&map_h, &dcc_h, &map_v, &dcc_v,
+                                                                 both.data()));
+    check(both, Orvane_get_calibration_block_horizontal_vertical_without_dcc(&map_h, &dcc_h, &map_v,
+                                                                             nullptr, both.data()));
     return 0;
 }
