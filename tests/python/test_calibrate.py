@@ -99,3 +99,40 @@ def test_readers_round_trip_the_tools_files(simulated, layout):
     parsed = orvane.read_block(without)
     assert parsed.kind == "horizontal_vertical_without_dcc" and parsed.dcc_v is None
     assert parsed.to_bytes() == without
+
+
+@NEEDS_LIBRARY
+@pytest.mark.parametrize("layout", ["horizontal", "dual"])
+def test_readouts_and_the_sensor_check_agree_with_the_sweep(simulated, layout):
+    capture = orvane.load_capture_set(simulated(layout) / "set" / "manifest.json")
+    result = orvane.calibrate(capture)
+    state = result.state()
+    frame = capture.frames[1]
+    with orvane.Context(capture.settings) as ctx:
+        if layout == "dual":
+            left, right = frame.left.copy(), frame.right.copy()
+            status, pd = ctx.get_raw_pd_2pd(left, right, capture.black_level, result.gains)
+            assert not np.array_equal(right, frame.right)  # corrected in place
+        else:
+            status, pd = ctx.get_raw_pd(frame.raw, capture.sensor, result.gains)
+    # The readout measures into slot 1, as the sweep's frame 1 was measured.
+    assert status == orvane.Status(int(result.frame_status[1]) & ~orvane.Status.FOCUS_FAILED)
+    assert (pd.cols, pd.rows) == (capture.settings.win_cols, capture.settings.win_rows)
+    assert np.array_equal(pd.grid(), state.pd[1])
+    assert pd == orvane.pd_map.from_json(pd.to_json())
+    if layout == "dual":
+        return
+    # The extracted PD images, against a plain numpy extraction of the pairs
+    # (distinct left columns, one row per block row).
+    cfg = capture.sensor
+    status, left, right = orvane.validate_sensor_cfg(frame.raw, cfg)
+    n = cfg.pair_count
+    rows = (cfg.image_height - 2 * cfg.margin_y) // cfg.block_height
+    cols = (cfg.image_width - 2 * cfg.margin_x) // cfg.block_width
+    for image, xs, ys in ((left, cfg.left_x, cfg.left_y), (right, cfg.right_x, cfg.right_y)):
+        order = np.lexsort((ys[:n], xs[:n]))  # each table sorted by column, then row
+        y = cfg.margin_y + np.arange(rows)[:, None, None] * cfg.block_height + ys[:n][order]
+        x = cfg.margin_x + np.arange(cols)[None, :, None] * cfg.block_width + xs[:n][order]
+        assert status == 0
+        assert np.array_equal(image, frame.raw[y, x].reshape(rows, cols * n))
+    assert orvane.lib_features().startswith("Features:\n")
