@@ -1,4 +1,4 @@
-# Installation: the shared library with its SONAME links, the public header,
+# Installation: the shared library with its SONAME links, the public headers,
 # the `orvane` tool, a CMake package (find_package(Orvane) -> Orvane::orvane)
 # and a pkg-config file. Both package files locate the prefix relative to
 # their own folder, so `cmake --install <build> --prefix <dir>` works for any
@@ -12,7 +12,8 @@ install(TARGETS orvane EXPORT OrvaneTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/orvane.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/orvane.h ${PROJECT_SOURCE_DIR}/include/orvane_state.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 if(TARGET orvane_cli)
   # The installed tool finds the installed library beside it.

@@ -10,9 +10,25 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* Version of the package; the shared library's SONAME carries the major
+ * number (liborvane.so.ORVANE_VERSION_MAJOR). */
+#define ORVANE_VERSION_MAJOR 0
+#define ORVANE_VERSION_MINOR 1
+#define ORVANE_VERSION_PATCH 0
+#define ORVANE_VERSION_STRING "0.1.0"
+
+/* ORVANE_BUILDING is defined only while the library itself is compiled: it
+ * exports the entry points. Hosts import them; a host linking a static build
+ * on Windows defines ORVANE_STATIC. */
 #if defined(_WIN32)
+#if defined(ORVANE_BUILDING)
 #define ORVANE_API __declspec(dllexport)
-#elif defined(__GNUC__)
+#elif defined(ORVANE_STATIC)
+#define ORVANE_API
+#else
+#define ORVANE_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__) && defined(ORVANE_BUILDING)
 #define ORVANE_API __attribute__((visibility("default")))
 #else
 #define ORVANE_API
@@ -40,6 +56,31 @@ extern "C" {
 #define ORVANE_FOCUS_FAILED 0x1000u    /* focus measure failed for a window */
 #define ORVANE_PEAK_AT_END 0x2000u     /* focus peak at or beyond an end of the sweep */
 #define ORVANE_HARD_FAILURE 0xFFFFFFFFu
+
+/* Names of the flags, for every program that shows a status word:
+ * X(value, name, scope). 0x80 means two things and has one entry per scope:
+ * ORVANE_FLAGS_FRAME covers the status of every call but the DCC map and the
+ * per-window flags of a frame slot; ORVANE_FLAGS_DCC_MAP covers the status of
+ * Orvane_get_dccmap and the state's dcc_flags. Expanding the list defines
+ * nothing in the library. The hard failure is a value, not a flag: compare
+ * the whole word with ORVANE_HARD_FAILURE before decoding bits. */
+#define ORVANE_FLAGS_FRAME 0x1u
+#define ORVANE_FLAGS_DCC_MAP 0x2u
+#define ORVANE_HARD_FAILURE_NAME "hard_failure"
+#define ORVANE_FLAG_LIST(X)                                              \
+    X(ORVANE_LENS_OUT_OF_RANGE, "lens_out_of_range", ORVANE_FLAGS_FRAME) \
+    X(ORVANE_LAYOUT_UNUSABLE, "layout_unusable", ORVANE_FLAGS_FRAME)     \
+    X(ORVANE_LEVEL_TOO_HIGH, "level_too_high", ORVANE_FLAGS_FRAME)       \
+    X(ORVANE_LEVEL_TOO_LOW, "level_too_low", ORVANE_FLAGS_FRAME)         \
+    X(ORVANE_GAIN_TOO_HIGH, "gain_too_high", ORVANE_FLAGS_FRAME)         \
+    X(ORVANE_PD_AT_EDGE, "pd_at_edge", ORVANE_FLAGS_FRAME)               \
+    X(ORVANE_INVALID_ROI, "invalid_roi", ORVANE_FLAGS_FRAME)             \
+    X(ORVANE_NOT_MONOTONIC, "not_monotonic", ORVANE_FLAGS_DCC_MAP)       \
+    X(ORVANE_TOO_FEW_FRAMES, "too_few_frames", ORVANE_FLAGS_DCC_MAP)     \
+    X(ORVANE_DCC_DEVIATION, "dcc_deviation", ORVANE_FLAGS_DCC_MAP)       \
+    X(ORVANE_PD_RANGE_LOW, "pd_range_low", ORVANE_FLAGS_DCC_MAP)         \
+    X(ORVANE_FOCUS_FAILED, "focus_failed", ORVANE_FLAGS_FRAME)           \
+    X(ORVANE_PEAK_AT_END, "peak_at_end", ORVANE_FLAGS_DCC_MAP)
 
 /* ---- Capacities ------------------------------------------------------- */
 #define ORVANE_FRAME_SLOTS 12
@@ -201,7 +242,8 @@ ORVANE_API uint32_t Orvane_get_dccmap(cal_context* ctx, dccmap* map, const char*
 
 /* ---- Calibration blocks -----------------------------------------------------
  * Writers return the offset of the checksum byte (block length - 1), or -1
- * when a record claims more cells or windows than it can hold. */
+ * for a null pointer or a record claiming more cells or windows than it can
+ * hold. */
 ORVANE_API int32_t Orvane_get_calibration_block(const gainmap* map, const dccmap* dcc,
                                                 uint8_t* out);
 ORVANE_API int32_t Orvane_get_calibration_block_vertical(const gainmap* map, const dccmap* dcc,

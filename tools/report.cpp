@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "flags.h"
 #include "io/fields.h"
 #include "io/files.h"
 #include "io/records.h"
@@ -169,7 +170,9 @@ void print_summary(std::FILE* out, const calibration_result& r, const accuracy& 
                      r.windows.size());
     }
     std::string raised = flag_names(a.flags, false);
-    if (a.flags & 0x80u) raised += " (0x80: per-frame invalid-roi or DCC map not-monotonic)";
+    if (a.flags & 0x80u)
+        raised += " (0x80: per-frame " + flag_names(0x80u, false) + " or DCC map " +
+                  flag_names(0x80u, true) + ")";
     const std::string unexplained =
         a.unexplained ? "; not explained by the table: " + flag_names(a.unexplained, false) : "";
     std::fprintf(out, "  %s  status flags raised: %s%s%s\n", verdict(a.flags_pass()),

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,30 +14,32 @@
 #include <optional>
 #include <stdexcept>
 
+#include "orvane_state.h"
+
 namespace orvane_tool {
 namespace {
 
-// Offsets within a state dump (the calibration-state region of the context).
-constexpr size_t kDumpDccShift = 1032;
-constexpr size_t kDumpWinCols = 1034;
-constexpr size_t kDumpWinRows = 1036;
-constexpr size_t kDumpDcc = 1038;
-constexpr size_t kDumpPeakLens = 1328;
-constexpr size_t kDumpZeroPdLens = 1616;
-constexpr size_t kDumpZeroPdOffset = 1904;
-constexpr size_t kDumpZeroPdOffsetNorm = 2192;
-constexpr size_t kDumpFitResidual = 2768;
-constexpr size_t kDumpSlots = 3344;
-constexpr size_t kSlotStride = 60196;
-constexpr size_t kSlotPd = 0;
-constexpr size_t kSlotFocus = 576;
-constexpr size_t kSlotConfidence = 1152;
-constexpr size_t kSlotFlags = 1440;
-constexpr size_t kSlotLens = 60192;
-constexpr size_t kDumpFramesFitted = 725700;
-constexpr size_t kDumpBayerChannel = 725708;
-constexpr size_t kDumpDevLimit = 725712;
-constexpr int kDumpWindows = 144;
+// Offsets within a state dump, as orvane_state.h lays it out.
+constexpr size_t kDumpDccShift = offsetof(cal_state, dcc_shift);
+constexpr size_t kDumpWinCols = offsetof(cal_state, win_cols);
+constexpr size_t kDumpWinRows = offsetof(cal_state, win_rows);
+constexpr size_t kDumpDcc = offsetof(cal_state, dcc);
+constexpr size_t kDumpPeakLens = offsetof(cal_state, peak_lens);
+constexpr size_t kDumpZeroPdLens = offsetof(cal_state, zero_pd_lens);
+constexpr size_t kDumpZeroPdOffset = offsetof(cal_state, zero_pd_offset);
+constexpr size_t kDumpZeroPdOffsetNorm = offsetof(cal_state, zero_pd_offset_norm);
+constexpr size_t kDumpFitResidual = offsetof(cal_state, fit_residual);
+constexpr size_t kDumpSlots = offsetof(cal_state, slots);
+constexpr size_t kSlotStride = sizeof(frame_slot);
+constexpr size_t kSlotPd = offsetof(frame_slot, pd);
+constexpr size_t kSlotFocus = offsetof(frame_slot, focus);
+constexpr size_t kSlotConfidence = offsetof(frame_slot, confidence);
+constexpr size_t kSlotFlags = offsetof(frame_slot, flags);
+constexpr size_t kSlotLens = offsetof(frame_slot, lens_position);
+constexpr size_t kDumpFramesFitted = offsetof(cal_state, frames_fitted);
+constexpr size_t kDumpBayerChannel = offsetof(cal_state, bayer_channel);
+constexpr size_t kDumpDevLimit = offsetof(cal_state, dcc_dev_limit);
+constexpr int kDumpWindows = ORVANE_MAX_WINDOWS;
 
 class dump_reader {
 public:
@@ -141,44 +144,6 @@ uint32_t calibration_result::all_flags() const {
     return all;
 }
 
-std::string flag_names(uint32_t flags, bool dcc_map) {
-    if (flags == 0) return "none";
-    if (flags == ORVANE_HARD_FAILURE) return "hard-failure";
-    struct name {
-        uint32_t bit;
-        const char* text;
-    };
-    static const name names[] = {
-        {ORVANE_LENS_OUT_OF_RANGE, "lens-range"},
-        {ORVANE_LAYOUT_UNUSABLE, "layout"},
-        {ORVANE_LEVEL_TOO_HIGH, "level-high"},
-        {ORVANE_LEVEL_TOO_LOW, "level-low"},
-        {ORVANE_GAIN_TOO_HIGH, "gain-high"},
-        {ORVANE_PD_AT_EDGE, "pd-at-edge"},
-        {0x80u, nullptr},
-        {ORVANE_TOO_FEW_FRAMES, "too-few-frames"},
-        {ORVANE_DCC_DEVIATION, "dcc-deviation"},
-        {ORVANE_PD_RANGE_LOW, "pd-range-low"},
-        {ORVANE_FOCUS_FAILED, "focus-failed"},
-        {ORVANE_PEAK_AT_END, "peak-at-end"},
-    };
-    std::string out;
-    uint32_t known = 0;
-    for (const name& n : names) {
-        known |= n.bit;
-        if (!(flags & n.bit)) continue;
-        if (!out.empty()) out += ' ';
-        out += n.text ? n.text : (dcc_map ? "not-monotonic" : "invalid-roi");
-    }
-    if (flags & ~known) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "0x%X", flags & ~known);
-        if (!out.empty()) out += ' ';
-        out += buf;
-    }
-    return out;
-}
-
 void read_state_dump(const std::vector<uint8_t>& dump, const cal_settings& s, int frames,
                      calibration_result& r) {
     const dump_reader d(dump);
@@ -226,7 +191,8 @@ void read_state_dump(const std::vector<uint8_t>& dump, const cal_settings& s, in
                 hi = std::max(hi, v);
                 lo = std::min(lo, v);
                 const bool against = rising ? prev > v : v > prev;
-                if (against && ws.fit_residual > s.residual_limit) ws.fit_flags |= 0x80u;
+                if (against && ws.fit_residual > s.residual_limit)
+                    ws.fit_flags |= ORVANE_NOT_MONOTONIC;
                 prev = v;
             }
             if (static_cast<float>(s.min_pd_range) > std::fabs(hi - lo)) {

@@ -83,7 +83,4 @@ calibration_result run_calibration(const capture_set& capture, const run_options
 void read_state_dump(const std::vector<uint8_t>& dump, const cal_settings& settings, int frames,
                      calibration_result& result);
 
-// Names of the status bits set in `flags`, space separated ("none" for 0).
-std::string flag_names(uint32_t flags, bool dcc_map);
-
 }  // namespace orvane_tool

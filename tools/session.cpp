@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "flags.h"
 #include "report.h"
 #include "run.h"
 #include "tuning.h"

@@ -2,9 +2,13 @@
 
 import enum
 
-__all__ = ["Status", "OrvaneError", "HARD_FAILURE"]
+__all__ = ["Status", "OrvaneError", "HARD_FAILURE", "DCC_MAP_FLAGS"]
 
 HARD_FAILURE = 0xFFFFFFFF
+# The flags of the DCC map's status (and the state's dcc_flags); the others
+# belong to every other status word and to the per-window flags of a frame.
+DCC_MAP_FLAGS = ("NOT_MONOTONIC", "TOO_FEW_FRAMES", "DCC_DEVIATION", "PD_RANGE_LOW",
+                 "PEAK_AT_END")
 
 
 class Status(enum.IntFlag):
@@ -44,14 +48,12 @@ class Status(enum.IntFlag):
             return ["HARD_FAILURE"]
         out = []
         for bit in range(32):
-            if value & (1 << bit):
-                if bit == 7:
-                    out.append("NOT_MONOTONIC" if dcc_map else "INVALID_ROI")
-                else:
-                    try:
-                        out.append(Status(1 << bit).name)
-                    except ValueError:
-                        out.append(hex(1 << bit))
+            if not value & (1 << bit):
+                continue
+            names = [n for n, m in Status.__members__.items() if int(m) == 1 << bit]
+            if len(names) > 1:  # 0x80: the name of the word's scope
+                names = [n for n in names if (n in DCC_MAP_FLAGS) == dcc_map]
+            out.append(names[0] if names else hex(1 << bit))
         return out
 
 

@@ -127,11 +127,13 @@ extern "C" {
 
 ORVANE_API int32_t Orvane_get_calibration_block(const gainmap* map, const dccmap* dcc,
                                                 uint8_t* out) {
+    if (map == nullptr || dcc == nullptr || out == nullptr) return -1;
     return orvane::write_single(*map, map->left, map->right, *dcc, out);
 }
 
 ORVANE_API int32_t Orvane_get_calibration_block_vertical(const gainmap* map, const dccmap* dcc,
                                                          uint8_t* out) {
+    if (map == nullptr || dcc == nullptr || out == nullptr) return -1;
     return orvane::write_single(*map, map->left_v, map->right_v, *dcc, out);
 }
 
@@ -140,18 +142,24 @@ ORVANE_API int32_t Orvane_get_calibration_block_horizontal_vertical(const gainma
                                                                     const gainmap* map_v,
                                                                     const dccmap* dcc_v,
                                                                     uint8_t* out) {
+    if (map_h == nullptr || dcc_h == nullptr || map_v == nullptr || dcc_v == nullptr ||
+        out == nullptr) {
+        return -1;
+    }
     return orvane::write_both(*map_h, *dcc_h, *map_v, dcc_v, out);
 }
 
 ORVANE_API int32_t Orvane_get_calibration_block_horizontal_vertical_without_dcc(
     const gainmap* map_h, const dccmap* dcc_h, const gainmap* map_v, const void* /*unused*/,
     uint8_t* out) {
+    if (map_h == nullptr || dcc_h == nullptr || map_v == nullptr || out == nullptr) return -1;
     return orvane::write_both(*map_h, *dcc_h, *map_v, nullptr, out);
 }
 
 ORVANE_API int32_t Orvane_get_calibration_curve_of_field_block(const cal_context* ctx,
                                                                uint8_t* out) {
     using namespace orvane;
+    if (ctx == nullptr || out == nullptr) return -1;
     const cal_state& st = ctx->state;
     const uint32_t m = cells(st.win_cols, st.win_rows);
     if (m > static_cast<uint32_t>(kMaxDccWindows)) return -1;
@@ -166,6 +174,7 @@ ORVANE_API int32_t Orvane_get_calibration_curve_of_field_block(const cal_context
 
 ORVANE_API uint32_t Orvane_read_calibration_block(gainmap* map, dccmap* dcc, const uint8_t* block) {
     using namespace orvane;
+    if (map == nullptr || dcc == nullptr || block == nullptr) return kHardFailure;
     block_reader r(block);
     const uint16_t tag = r.get();
     map->cols = r.get();

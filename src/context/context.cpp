@@ -6,6 +6,7 @@
 extern "C" {
 
 ORVANE_API cal_context* Orvane_create(const cal_settings* settings) {
+    if (settings == nullptr) return nullptr;
     // calloc hands back zero pages without touching them: the 217 MB of
     // working buffers cost nothing until a call uses them.
     auto* ctx = static_cast<cal_context*>(std::calloc(1, sizeof(cal_context)));

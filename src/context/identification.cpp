@@ -18,12 +18,15 @@ constexpr const char* kFeatureLines[] = {
 
 extern "C" {
 
+// A missing buffer gets -1, a count no text can have.
 ORVANE_API int32_t Orvane_get_lib_version(char* buffer) {
+    if (buffer == nullptr) return -1;
     std::memcpy(buffer, kVersion, sizeof(kVersion));
     return static_cast<int32_t>(sizeof(kVersion) - 1);
 }
 
 ORVANE_API int32_t Orvane_get_lib_features(char* buffer) {
+    if (buffer == nullptr) return -1;
     size_t length = 0;
     for (const char* line : kFeatureLines) {
         const size_t n = std::strlen(line);

@@ -1,10 +1,12 @@
 // End of a lens sweep: per-window DCC line fit, focus peak, validation, the
 // state dump and the reset of the frame counter.
-#include <cstdio>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "context/context.h"
+#include "context/numeric.h"
+#include "dcc/state_dump.h"
 
 namespace orvane {
 namespace {
@@ -165,6 +167,8 @@ uint32_t fit_window(cal_context& ctx, const dcc_sweep& p, uint32_t w, int16_t sp
 extern "C" ORVANE_API uint32_t Orvane_get_dccmap(cal_context* ctx, dccmap* map,
                                                  const char* dump_path) {
     using namespace orvane;
+    // A null dump path means no dump; the context and the record are required.
+    if (ctx == nullptr || map == nullptr) return kHardFailure;
     const dcc_sweep p = dcc_sweep_params(*ctx);
     if (!dcc_sweep_fits(p)) return kHardFailure;
 
@@ -202,15 +206,7 @@ extern "C" ORVANE_API uint32_t Orvane_get_dccmap(cal_context* ctx, dccmap* map,
     }
     st.dcc_flags = flags;
 
-    if (dump_path != nullptr) {
-        std::FILE* f = std::fopen(dump_path, "wb");
-        if (f == nullptr) {
-            std::printf("Cannot open file for write: %s\n", dump_path);
-        } else {
-            std::fwrite(&ctx->state, 1, sizeof(cal_state), f);
-            std::fclose(f);
-        }
-    }
+    if (dump_path != nullptr) write_state_dump(ctx->state, dump_path);
     st.frames_added = 0;
     return flags;
 }

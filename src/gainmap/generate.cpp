@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "context/numeric.h"
 #include "gainmap/gainmap.h"
 #include "sensor/sensor.h"
 

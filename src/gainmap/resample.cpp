@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "context/numeric.h"
 #include "gainmap/gainmap.h"
 
 namespace orvane {

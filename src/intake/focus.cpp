@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "context/context.h"
+#include "context/numeric.h"
 #include "pd/pd.h"
 
 namespace orvane {

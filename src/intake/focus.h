@@ -6,7 +6,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "context/context.h"
+#include "context/numeric.h"
+#include "orvane.h"
 
 namespace orvane {
 

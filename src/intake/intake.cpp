@@ -4,6 +4,8 @@
 // leaves the context and the host's images as they were.
 #include <cstddef>
 
+#include "context/context.h"
+#include "context/numeric.h"
 #include "gainmap/gainmap.h"
 #include "intake/focus.h"
 #include "pd/pd.h"
@@ -171,8 +173,10 @@ uint32_t add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position, c
 
     const uint32_t swept = layout.sweep(*ctx, index, lens_position, first, second, frame.width,
                                         frame.height, *map, frame.pitch);
-    const uint32_t detected = static_cast<uint32_t>(layout.detect(raw, frame.cfg));
-    if ((swept | detected) != 0) return swept | detected;
+    // Only a failed channel detection skips the focus measure. The sweep's
+    // flags are those of its last window alone: letting them skip the
+    // measure would leave every window's focus value of this frame stale.
+    if (layout.detect(raw, frame.cfg) != 0) return kHardFailure;
 
     // The channel image replaces the first PD image, which the sweep is done with.
     build_channel_image(raw, frame.cfg, frame.channel, first);
@@ -183,7 +187,7 @@ uint32_t add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position, c
                    layout.vertical ? map->right_v : map->right, table);
     apply_gain_table(first, frame.channel.width, frame.channel.height, table, map->cols, map->rows,
                      ctx->gain_cols);
-    return focus_sweep(*ctx, index, first, frame.channel.width, frame.channel.height);
+    return swept | focus_sweep(*ctx, index, first, frame.channel.width, frame.channel.height);
 }
 
 // Limits of the dual-photodiode calls; the images are the host's.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "context/capacity.h"
+#include "context/numeric.h"
 #include "pd/pd.h"
 
 namespace orvane {

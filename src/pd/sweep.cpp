@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "context/context.h"
+#include "context/numeric.h"
 #include "pd/pd.h"
 
 namespace orvane {

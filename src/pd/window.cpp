@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "context/numeric.h"
 #include "pd/pd.h"
 
 namespace orvane {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "context/context.h"
+#include "context/capacity.h"
 
 namespace orvane {
 

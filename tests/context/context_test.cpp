@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "context/context.h"
+#include "context/numeric.h"
 
 namespace {
 
@@ -59,6 +61,8 @@ TEST(Context, SweepFramesIsSignExtendedFromTheSettingsByte) {
 
 // The state region is a file format: every field must sit at its
 // documented context offset, whatever the compiler does with the structs.
+// This is the one check of orvane_state.h against the documented numbers
+// (dump offset = context offset - 356); other tests use the header.
 TEST(Context, StateFieldsSitAtTheirDocumentedOffsets) {
     cal_settings settings{};
     context_ptr ctx(Orvane_create(&settings));

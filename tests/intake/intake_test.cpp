@@ -188,20 +188,27 @@ TEST_F(Intake, FailedDetectionReturnsHardFailureAfterThePdSweep) {
     expect_same_state();
 }
 
-TEST_F(Intake, EdgeFlagOfTheLastWindowSkipsTheFocusMeasure) {
+// The sweep's flags are those of its last window only; they are returned
+// but do not keep the focus measure from running.
+TEST_F(Intake, EdgeFlagOfTheLastWindowStillRunsTheFocusMeasure) {
     settings.max_shift = 2;  // below the pitch of 4: no search range, every window at the edge
     make();
     const image raw = bar_frame(64, 48);
     sensor_cfg cfg = block_cfg(64, 48, 0, 0);
     cfg.bayer_channel = 1;
-    ctx->state.slots[2].focus[0] = 7.0f;
-    ctx->state.slots[2].pd[0] = 7.0f;
+    for (cal_context* c : {ctx.get(), ref.get()}) {
+        c->state.slots[2].focus[0] = 7.0f;
+        c->state.slots[2].pd[0] = 7.0f;
+    }
     EXPECT_EQ(Orvane_add_raw(ctx.get(), 2, 9, raw.px.data(), &cfg, &map), 0x40u);
-    EXPECT_EQ(ctx->state.slots[2].focus[0], 7.0f);
+    EXPECT_GT(ctx->state.slots[2].focus[0], 0.0f);
+    EXPECT_NE(ctx->state.slots[2].focus[0], 7.0f);
     EXPECT_EQ(ctx->state.slots[2].pd[0], 0.0f);
     EXPECT_EQ(ctx->state.slots[2].flags[0], 0x40u);
     EXPECT_EQ(ctx->state.frames_added, 1);
-    EXPECT_EQ(ctx->state.bayer_channel, 0);
+    EXPECT_EQ(ctx->state.bayer_channel, 1);
+    reference_add_raw(*ref, 2, 9, raw, cfg, map, false, 1);
+    expect_same_state();
 }
 
 TEST_F(Intake, FocusFailureIsTheResultOfAnAcceptedFrame) {

@@ -21,6 +21,7 @@ pc=$(find "$prefix" -name orvane.pc | head -n 1)
 [ -n "$pc" ] || fail "no orvane.pc installed"
 libdir=$(cd "$(dirname "$pc")/.." && pwd)
 [ -f "$prefix/include/orvane.h" ] || fail "orvane.h not installed"
+[ -f "$prefix/include/orvane_state.h" ] || fail "orvane_state.h not installed"
 [ -L "$libdir/liborvane.so" ] || fail "no liborvane.so development link in $libdir"
 soname=$(readlink "$libdir/liborvane.so")
 [ -L "$libdir/$soname" ] || fail "$soname is not a link to the versioned library"
@@ -32,8 +33,17 @@ if [ -e "$prefix/bin/orvane" ]; then
         fail "the installed orvane tool does not run"
 fi
 
+# The installed header's package version must be the installed library's:
+# the pkg-config version, and its major number in the SONAME.
 check_output() {
     grep -q '^Orvane Library, Version-' "$1" || fail "$2: unexpected output: $(cat "$1")"
+    version=$(sed -n 's/^package //p' "$1")
+    [ -n "$version" ] || fail "$2: no package version in its output"
+    elf_soname=$(objdump -p "$libdir/liborvane.so" | sed -n 's/^ *SONAME *//p')
+    [ "$elf_soname" = "liborvane.so.${version%%.*}" ] ||
+        fail "$2: header version $version does not match the SONAME $elf_soname"
+    [ "$version" = "$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --modversion orvane)" ] ||
+        fail "$2: header version $version is not the pkg-config version"
 }
 
 # 1. CMake package.

@@ -14,6 +14,7 @@ import pytest
 
 import orvane
 from orvane import constants, records
+from orvane.status import DCC_MAP_FLAGS
 
 C_TYPES = {ctypes.c_int8: "int8_t", ctypes.c_uint8: "uint8_t", ctypes.c_int16: "int16_t",
            ctypes.c_uint16: "uint16_t", ctypes.c_int32: "int32_t", ctypes.c_uint32: "uint32_t",
@@ -54,6 +55,11 @@ def program(structs, flags, header_names):
         lines.append(f'printf("ORVANE_{name} %llu\\n", (unsigned long long)ORVANE_{name});')
     for name in header_names:
         lines.append(f'printf("{name} %llu\\n", (unsigned long long){name});')
+    lines += ['#define FLAG(value, name, scope) printf("flag.%s %llu %u\\n", name, '
+              '(unsigned long long)(value), (unsigned)(scope));',
+              "ORVANE_FLAG_LIST(FLAG)",
+              'printf("flag.%s %llu 0\\n", ORVANE_HARD_FAILURE_NAME, '
+              '(unsigned long long)ORVANE_HARD_FAILURE);']
     lines += ["return 0;", "}"]
     return "\n".join(lines) + "\n"
 
@@ -89,6 +95,13 @@ def test_records_flags_and_capacities_match_the_headers(tmp_path):
         expected[f"ORVANE_{name}"] = [str(int(member))]
     for name, value in constants.HEADER_NAMES.items():
         expected[name] = [str(value)]
+    # The header's flag-name list: each name is a Status member of that value
+    # and scope.
+    for name, member in orvane.Status.__members__.items():
+        if name == "OK":
+            continue
+        scope = 0 if name == "HARD_FAILURE" else 2 if name in DCC_MAP_FLAGS else 1
+        expected[f"flag.{name.lower()}"] = [str(int(member)), str(scope)]
     assert seen == expected
     # The dump reader's numpy layout is the ctypes one.
     assert orvane.files._STATE_DTYPE.itemsize == constants.STATE_DUMP_SIZE

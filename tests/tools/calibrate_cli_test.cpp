@@ -235,7 +235,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "set/manifest.json: field 'width': is 640, but the sensor's image_width is 512"},
         bad_input{"GridBeyondTheLibrary",
                   [](const simulated& s) { set_setting(s, "win_rows", 100); },
-                  "Orvane_add_raw refused sweep frame 0 (hard failure)"},
+                  "set/settings.json: field 'win_rows': 2 x 100 windows (win_cols x win_rows) "
+                  "exceed the 48 of a DCC map"},
         bad_input{"TruncatedRecord",
                   [](const simulated& s) {
                       io_test::write_bytes(s.dir / "set/sensor.bin", std::vector<uint8_t>(2000));

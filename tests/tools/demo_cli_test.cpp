@@ -6,6 +6,7 @@
 
 #include "io/records.h"
 #include "io_support.h"
+#include "orvane.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ TEST(DemoCommand, WritesEveryOutputAndReportsPassingTargets) {
               (std::vector<std::string>{"calibration_block.bin", "curve_of_field_block.bin",
                                         "dccmap.json", "gainmap.json", "state_dump.bin",
                                         "summary.json", "truth.json"}));
-    EXPECT_EQ(std::filesystem::file_size(out + "/state_dump.bin"), 726292u);
+    EXPECT_EQ(std::filesystem::file_size(out + "/state_dump.bin"), ORVANE_STATE_DUMP_SIZE);
     // 3 x 2 windows: 12 + 4 * 221 + 2 * 6 bytes and the checksum.
     EXPECT_EQ(std::filesystem::file_size(out + "/calibration_block.bin"),
               12u + 4 * 221 + 2 * 6 + 1);

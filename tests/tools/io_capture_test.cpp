@@ -30,9 +30,17 @@ std::vector<uint16_t> image(uint32_t seed) {
 capture_set sample_set(layout kind) {
     capture_set s;
     s.kind = kind;
+    // Small, but a set the library can calibrate: loading checks that.
+    s.settings.gain_rows = 2;
+    s.settings.gain_cols = 3;
+    s.settings.gain_shift = 9;
     s.settings.win_rows = 2;
     s.settings.win_cols = 3;
+    s.settings.filter_taps[0] = 1.0f;
+    s.settings.filter_tap_count = 1;
     s.settings.sweep_frames = 3;
+    s.settings.max_shift = 8;
+    s.settings.pd_pitch_2pd = 1;
     for (int w = 0; w < 6; ++w) s.settings.dcc_dev_limit[w] = 0.1f;
     s.settings.lens_min = 0.0f;
     s.settings.lens_max = 1023.0f;
@@ -50,6 +58,9 @@ capture_set sample_set(layout kind) {
         s.cfg.pair_count = 1;
         s.cfg.left_x[0] = 1;
         s.cfg.right_x[0] = 2;
+        s.cfg.v_left_x[0] = 1;
+        s.cfg.v_right_x[0] = 1;
+        s.cfg.v_right_y[0] = 1;
         s.black_level = 64;
     }
     const auto fill = [&](frame& f, int32_t lens, uint32_t seed) {

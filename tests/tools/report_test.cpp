@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "flags.h"
+#include "orvane_state.h"
 #include "run.h"
 
 namespace orvane_tool {
@@ -12,11 +17,16 @@ namespace {
 
 TEST(FlagNames, DecodesEveryBitAndTheSharedOne) {
     EXPECT_EQ(flag_names(0, false), "none");
-    EXPECT_EQ(flag_names(ORVANE_HARD_FAILURE, true), "hard-failure");
-    EXPECT_EQ(flag_names(0x2040u, false), "pd-at-edge peak-at-end");
-    EXPECT_EQ(flag_names(0x80u, false), "invalid-roi");
-    EXPECT_EQ(flag_names(0x80u, true), "not-monotonic");
-    EXPECT_EQ(flag_names(0x1u | 0x400u, true), "pd-range-low 0x1");
+    EXPECT_EQ(flag_names(ORVANE_HARD_FAILURE, true), "hard_failure");
+    EXPECT_EQ(flag_names(0x2040u, false), "pd_at_edge peak_at_end");
+    EXPECT_EQ(flag_names(0x80u, false), "invalid_roi");
+    EXPECT_EQ(flag_names(0x80u, true), "not_monotonic");
+    EXPECT_EQ(flag_names(0x1u | 0x400u, true), "pd_range_low 0x1");
+    // A word that ORs both kinds: 0x80 takes the scope's name, the rest their own.
+    EXPECT_EQ(flag_list(0x2000u | 0x80u | 0x40u, ORVANE_FLAGS_DCC_MAP),
+              (std::vector<std::string>{"pd_at_edge", "not_monotonic", "peak_at_end"}));
+    EXPECT_EQ(flag_list(0x80u | 0x800u | 0x1u, ORVANE_FLAGS_FRAME),
+              (std::vector<std::string>{"invalid_roi", "0x1", "0x800"}));
 }
 
 // A state dump of one sweep, written field by field at the documented offsets.
@@ -38,30 +48,36 @@ protected:
         std::memcpy(&bits, &v, 4);
         put32(off, bits);
     }
-    static size_t slot(int k) { return 3344 + 60196 * static_cast<size_t>(k); }
+    static size_t slot(int k) {
+        return offsetof(cal_state, slots) + sizeof(frame_slot) * static_cast<size_t>(k);
+    }
+    static constexpr size_t kLens = offsetof(frame_slot, lens_position);
+    static constexpr size_t kPd = offsetof(frame_slot, pd);
+    static constexpr size_t kFocus = offsetof(frame_slot, focus);
+    static constexpr size_t kFlags = offsetof(frame_slot, flags);
 
     void SetUp() override {
         s.trim_frames = 1;
         s.min_pd_range = 4;
         s.residual_limit = 0.01f;
         for (float& l : s.dcc_dev_limit) l = 0.05f;
-        put16(1032, 8);    // dcc_shift
-        put16(1034, 2);    // win_cols
-        put16(1036, 1);    // win_rows
-        put16(725708, 3);  // bayer channel (one byte)
+        put16(offsetof(cal_state, dcc_shift), 8);
+        put16(offsetof(cal_state, win_cols), 2);
+        put16(offsetof(cal_state, win_rows), 1);
+        put16(offsetof(cal_state, bayer_channel), 3);  // one byte
         for (int k = 0; k < kFrames; ++k) {
-            put16(slot(k) + 60192, 100 + 10 * k);                     // lens positions 100..140
-            putf(slot(k) + 0, -4.0f + 2.0f * static_cast<float>(k));  // window 0: rising
-            putf(slot(k) + 4, k == 2 ? 1.0f : 0.5f);                  // window 1: flat, one bump
-            putf(slot(k) + 576 + 4, static_cast<float>(k));           // focus of window 1
+            put16(slot(k) + kLens, 100 + 10 * k);                       // lens positions 100..140
+            putf(slot(k) + kPd, -4.0f + 2.0f * static_cast<float>(k));  // window 0: rising
+            putf(slot(k) + kPd + 4, k == 2 ? 1.0f : 0.5f);              // window 1: flat, one bump
+            putf(slot(k) + kFocus + 4, static_cast<float>(k));          // focus of window 1
         }
-        put32(slot(3) + 1440 + 4, 0x40u);  // window 1 hit the search edge in frame 3
-        put16(1038, 2560);                 // DCC of window 0: 10.0
-        put16(1328, 121);                  // peak_lens of window 0
-        put16(1328 + 2, 140);              // window 1 peaks at the last lens position
-        putf(2192, 0.01f);
-        putf(2192 + 4, -0.2f);  // window 1 too far from its focus peak
-        putf(2768 + 4, 0.5f);   // window 1 fits badly
+        put32(slot(3) + kFlags + 4, 0x40u);  // window 1 hit the search edge in frame 3
+        put16(offsetof(cal_state, dcc), 2560);           // DCC of window 0: 10.0
+        put16(offsetof(cal_state, peak_lens), 121);      // peak_lens of window 0
+        put16(offsetof(cal_state, peak_lens) + 2, 140);  // window 1 peaks at the last position
+        putf(offsetof(cal_state, zero_pd_offset_norm), 0.01f);
+        putf(offsetof(cal_state, zero_pd_offset_norm) + 4, -0.2f);  // window 1 far from its peak
+        putf(offsetof(cal_state, fit_residual) + 4, 0.5f);           // window 1 fits badly
     }
 };
 

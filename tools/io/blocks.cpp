@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "io/files.h"
+#include "orvane_state.h"
 
 namespace orvane_tool::io {
 
@@ -162,9 +164,14 @@ block parse_calibration(std::span<const uint8_t> b, const std::string& source) {
     return out;
 }
 
+// One field of the dump; the types and array lengths must be the header's.
 template <class T>
-void copy_at(std::span<const uint8_t> b, size_t offset, T& field) {
-    std::memcpy(&field, b.data() + offset, sizeof field);
+void copy_field(T& to, const T& from) {
+    to = from;
+}
+template <class T, size_t N>
+void copy_field(T (&to)[N], const T (&from)[N]) {
+    std::copy(from, from + N, to);
 }
 
 }  // namespace
@@ -199,41 +206,43 @@ state_dump parse_state_dump(std::span<const uint8_t> b, const std::string& sourc
     if (b.size() != ORVANE_STATE_DUMP_SIZE)
         throw io_error(source + ": a state dump has " + std::to_string(ORVANE_STATE_DUMP_SIZE) +
                        " bytes, the file has " + std::to_string(b.size()));
-    // Offsets within the dump; multi-byte values are little-endian, as the host.
+    // The dump is the state region as the library holds it in memory: copy
+    // it into the struct that lays it out, then keep what is shown.
+    const auto st = std::make_unique<cal_state>();
+    std::memcpy(st.get(), b.data(), sizeof(cal_state));
     state_dump d{};
-    copy_at(b, 0, d.dump_tag);
-    copy_at(b, 2, d.focus_abs_sum);
-    copy_at(b, 4, d.gain_cols);
-    copy_at(b, 6, d.gain_rows);
-    copy_at(b, 8, d.gain_left);
-    copy_at(b, 520, d.gain_right);
-    copy_at(b, 1032, d.dcc_shift);
-    copy_at(b, 1034, d.win_cols);
-    copy_at(b, 1036, d.win_rows);
-    copy_at(b, 1038, d.dcc);
-    copy_at(b, 1328, d.peak_lens);
-    copy_at(b, 1616, d.zero_pd_lens);
-    copy_at(b, 1904, d.zero_pd_offset);
-    copy_at(b, 2192, d.zero_pd_offset_norm);
-    copy_at(b, 2768, d.fit_residual);
-    constexpr size_t kSlots = 3344, kSlotStride = 60196;
+    copy_field(d.dump_tag, st->dump_tag);
+    copy_field(d.focus_abs_sum, st->focus_abs_sum);
+    copy_field(d.gain_cols, st->gain_cols);
+    copy_field(d.gain_rows, st->gain_rows);
+    copy_field(d.gain_left, st->gain_left);
+    copy_field(d.gain_right, st->gain_right);
+    copy_field(d.dcc_shift, st->dcc_shift);
+    copy_field(d.win_cols, st->win_cols);
+    copy_field(d.win_rows, st->win_rows);
+    copy_field(d.dcc, st->dcc);
+    copy_field(d.peak_lens, st->peak_lens);
+    copy_field(d.zero_pd_lens, st->zero_pd_lens);
+    copy_field(d.zero_pd_offset, st->zero_pd_offset);
+    copy_field(d.zero_pd_offset_norm, st->zero_pd_offset_norm);
+    copy_field(d.fit_residual, st->fit_residual);
     for (size_t k = 0; k < ORVANE_FRAME_SLOTS; ++k) {
-        const size_t at = kSlots + k * kSlotStride;
+        const frame_slot& slot = st->slots[k];
         dump_frame& f = d.slots[k];
-        copy_at(b, at, f.pd);
-        copy_at(b, at + 576, f.focus);
-        copy_at(b, at + 1152, f.confidence);
-        copy_at(b, at + 1440, f.flags);
-        copy_at(b, at + 60192, f.lens_position);
+        copy_field(f.pd, slot.pd);
+        copy_field(f.focus, slot.focus);
+        copy_field(f.confidence, slot.confidence);
+        copy_field(f.flags, slot.flags);
+        copy_field(f.lens_position, slot.lens_position);
     }
-    copy_at(b, 725696, d.frames_added);
-    copy_at(b, 725698, d.sweep_frames);
-    copy_at(b, 725700, d.frames_fitted);
-    copy_at(b, 725702, d.max_shift);
-    copy_at(b, 725704, d.win_margin);
-    copy_at(b, 725708, d.bayer_channel);
-    copy_at(b, 725712, d.dcc_dev_limit);
-    copy_at(b, 726288, d.dcc_flags);
+    copy_field(d.frames_added, st->frames_added);
+    copy_field(d.sweep_frames, st->sweep_frames);
+    copy_field(d.frames_fitted, st->frames_fitted);
+    copy_field(d.max_shift, st->max_shift);
+    copy_field(d.win_margin, st->win_margin);
+    copy_field(d.bayer_channel, st->bayer_channel);
+    copy_field(d.dcc_dev_limit, st->dcc_dev_limit);
+    copy_field(d.dcc_flags, st->dcc_flags);
     return d;
 }
 

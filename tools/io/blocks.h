@@ -48,7 +48,8 @@ struct dump_frame {
     int16_t lens_position;
 };
 
-// A state dump, field by field (the SAD curves are left out).
+// A state dump, field by field as orvane_state.h lays it out (the SAD curves
+// are left out).
 struct state_dump {
     int16_t dump_tag;
     uint8_t focus_abs_sum;

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "io/fields.h"
+#include "io/record_checks.h"
 #include "io/records.h"
 
 namespace orvane_tool::io {
@@ -105,20 +106,41 @@ std::vector<uint16_t> load_image(const frame_source& src, const std::string& nam
                       src.raw10_stride);
 }
 
-frame load_frame(const frame_source& src, const json& entry, const std::string& where,
-                 bool lens_required) {
+// One entry of the manifest, checked but not yet read: the frame's lens
+// position and the names of its files.
+struct frame_entry {
+    int32_t lens_position = 0;
+    std::string file;  // raw layouts
+    std::string left;  // dual
+    std::string right;
+};
+
+frame_entry parse_frame(const frame_source& src, const json& entry, const std::string& where,
+                        bool lens_required) {
     const bool dual = src.kind == layout::dual;
     const std::string source = src.manifest + ": " + where;
     const field_reader f = dual ? field_reader(entry, source, {"lens_position", "left", "right"})
                                 : field_reader(entry, source, {"lens_position", "file"});
-    frame out;
+    frame_entry out;
     if (lens_required || f.has("lens_position"))
         out.lens_position = f.get<int32_t>("lens_position", kLensMin, kLensMax);
     if (dual) {
-        out.left = load_image(src, f.text("left"));
-        out.right = load_image(src, f.text("right"));
+        out.left = f.text("left");
+        out.right = f.text("right");
     } else {
-        out.raw = load_image(src, f.text("file"));
+        out.file = f.text("file");
+    }
+    return out;
+}
+
+frame load_frame(const frame_source& src, const frame_entry& entry) {
+    frame out;
+    out.lens_position = entry.lens_position;
+    if (src.kind == layout::dual) {
+        out.left = load_image(src, entry.left);
+        out.right = load_image(src, entry.right);
+    } else {
+        out.raw = load_image(src, entry.file);
     }
     return out;
 }
@@ -188,8 +210,12 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
         return given.empty() ? beside(key) : given;
     };
 
-    set.settings = load_settings(record(overrides.settings, "settings"));
-    set.limits = load_limits(record(overrides.limits, "limits"));
+    record_names names;
+    names.manifest = manifest_path;
+    names.settings = record(overrides.settings, "settings");
+    names.limits = record(overrides.limits, "limits");
+    set.settings = load_settings(names.settings);
+    set.limits = load_limits(names.limits);
     if (dual) {
         if (f.has("sensor")) f.fail("sensor", "not used by the dual layout");
         if (!overrides.sensor.empty())
@@ -198,7 +224,8 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
         set.height = f.get<uint32_t>("height", 1, 65535);
         set.black_level = f.get<uint16_t>("black_level");
     } else {
-        set.cfg = load_sensor_cfg(record(overrides.sensor, "sensor"));
+        names.sensor = record(overrides.sensor, "sensor");
+        set.cfg = load_sensor_cfg(names.sensor);
         set.width = set.cfg.image_width;
         set.height = set.cfg.image_height;
         set.black_level = set.cfg.black_level;
@@ -225,7 +252,9 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
         src.raw10_stride = f.get<uint64_t>("raw10_stride", 1, int64_t{1} << 32);
     }
 
-    set.flat = load_frame(src, f.at("flat"), "flat", dual);
+    // Everything that can be checked without the frames is, before the first
+    // frame is read.
+    const frame_entry flat = parse_frame(src, f.at("flat"), "flat", dual);
     const json& frames = f.at("frames");
     if (!frames.is_array())
         f.fail("frames", "an array of 1 to " + std::to_string(ORVANE_FRAME_SLOTS) + " frames",
@@ -233,8 +262,25 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
     if (frames.empty() || frames.size() > ORVANE_FRAME_SLOTS)
         f.fail("frames", "expected 1 to " + std::to_string(ORVANE_FRAME_SLOTS) + " frames, got " +
                              std::to_string(frames.size()));
-    for (size_t k = 0; k < frames.size(); ++k)
-        set.sweep.push_back(load_frame(src, frames[k], "frames[" + std::to_string(k) + "]", true));
+    std::vector<frame_entry> sweep;
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const std::string where = "frames[" + std::to_string(k) + "]";
+        sweep.push_back(parse_frame(src, frames[k], where, true));
+        if (k > 0 && sweep[k].lens_position <= sweep[k - 1].lens_position)
+            throw io_error(manifest_path + ": " + where + ": field 'lens_position': " +
+                           std::to_string(sweep[k].lens_position) + " does not rise above frames[" +
+                           std::to_string(k - 1) + "]'s " +
+                           std::to_string(sweep[k - 1].lens_position) +
+                           " (lens positions rise with the frame index)");
+    }
+    check_records(set, names);
+    if (frames.size() != static_cast<size_t>(set.settings.sweep_frames))
+        f.fail("frames", "has " + std::to_string(frames.size()) + " frames, but " +
+                             names.settings + " has sweep_frames " +
+                             std::to_string(set.settings.sweep_frames));
+
+    set.flat = load_frame(src, flat);
+    for (const frame_entry& entry : sweep) set.sweep.push_back(load_frame(src, entry));
 
     truth.reset();
     if (f.has("truth")) {

@@ -14,7 +14,8 @@
 //                                   file's extension decides (.pgm, .png, .raw10, else raw16)
 //     "raw10_stride": 5000,         optional, bytes per RAW10 line
 //     "flat": {"lens_position": 0, "file": "flat.raw"},
-//     "frames": [{"lens_position": 100, "file": "f00.raw"}, ...],   1 to 12 frames
+//     "frames": [{"lens_position": 100, "file": "f00.raw"}, ...],   sweep_frames frames,
+//                                   lens positions rising
 //     "truth": "truth.json"         optional ground truth
 //   }
 // Dual-photodiode entries name two files instead of "file": {"lens_position": N,
@@ -52,6 +53,8 @@ struct record_overrides {
     std::string limits;
 };
 
+// The records are checked against the library (record_checks.h) and the
+// frame entries against the settings before the first frame file is read.
 capture_set load_capture_set(const std::string& manifest_path);
 // Also loads the ground truth when the manifest names one.
 capture_set load_capture_set(const std::string& manifest_path, std::optional<ground_truth>& truth,

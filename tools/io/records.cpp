@@ -295,10 +295,11 @@ cal_settings settings_from_json(const json& value, const std::string& source) {
     s.win_margin = f.get_float("win_margin");
     const size_t limits =
         f.get_float_array("dcc_dev_limit", s.dcc_dev_limit, ORVANE_MAX_DCC_WINDOWS);
+    // A grid beyond the record's 48 limits is refused by the capture-set
+    // checks, which name the grid rather than the limits.
     if (s.win_rows > 0 && s.win_cols > 0) {
-        const size_t windows =
-            std::min<size_t>(size_t(s.win_rows) * size_t(s.win_cols), ORVANE_MAX_DCC_WINDOWS);
-        if (limits < windows)
+        const size_t windows = size_t(s.win_rows) * size_t(s.win_cols);
+        if (windows <= ORVANE_MAX_DCC_WINDOWS && limits < windows)
             f.fail("dcc_dev_limit", "has " + std::to_string(limits) + " entries, fewer than the " +
                                         std::to_string(windows) + " windows of the grid");
     }

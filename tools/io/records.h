@@ -3,8 +3,11 @@
 //
 // JSON readers check every field: its type, the range of its C type (and the
 // library's capacity where a count indexes a table), array lengths, and they
-// reject fields they do not know. Reserved words may be omitted; writers
-// emit them only when they are not zero. Floats are written in the shortest
+// reject fields they do not know. Reserved words may be omitted, and so may
+// a PD layout's four coordinate tables together; arrays may stop after the
+// entries in use (pair_count, filter_tap_count, one limit per window). What
+// is left out is 0. Writers emit reserved words only when they are not zero.
+// Whether the library can work with the values is record_checks.h's question. Floats are written in the shortest
 // form that reads back to the same bits; non-finite floats are written as
 // the strings "nan", "inf" and "-inf", which the readers accept.
 #pragma once

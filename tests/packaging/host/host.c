@@ -1,6 +1,8 @@
-/* An outside host: creates a context, prints the library version, destroys
- * the context. Exits non-zero when any step fails. */
+/* An outside host: creates a context, prints the library version and the
+ * package version of the installed headers, destroys the context. Exits
+ * non-zero when any step fails. */
 #include <orvane.h>
+#include <orvane_state.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -22,6 +24,12 @@ int main(void) {
         return 1;
     }
     fputs(version, stdout);
+    /* The state layout header is installed beside orvane.h and usable. */
+    if (sizeof(cal_state) != ORVANE_STATE_DUMP_SIZE) {
+        fprintf(stderr, "host: cal_state is not a state dump\n");
+        return 1;
+    }
+    printf("package %s\n", ORVANE_VERSION_STRING);
     if (Orvane_destroy(ctx) != 0) {
         fprintf(stderr, "host: destroy failed\n");
         return 1;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "flags.h"
 #include "io/blocks.h"
 #include "io/fields.h"
 #include "io/files.h"
@@ -21,39 +22,6 @@ namespace orvane_tool {
 namespace {
 
 using io::json;
-
-struct flag_name {
-    uint32_t bit;
-    const char* name;
-};
-
-// Bits of a DCC fit, and of one window of one frame (0x80 differs).
-constexpr flag_name kDccFlags[] = {{ORVANE_NOT_MONOTONIC, "not_monotonic"},
-                                   {ORVANE_TOO_FEW_FRAMES, "too_few_frames"},
-                                   {ORVANE_DCC_DEVIATION, "dcc_deviation"},
-                                   {ORVANE_PD_RANGE_LOW, "pd_range_low"},
-                                   {ORVANE_PEAK_AT_END, "peak_at_end"}};
-constexpr flag_name kWindowFlags[] = {{ORVANE_PD_AT_EDGE, "pd_at_edge"},
-                                      {ORVANE_INVALID_ROI, "invalid_roi"},
-                                      {ORVANE_FOCUS_FAILED, "focus_failed"}};
-
-template <size_t N>
-std::vector<std::string> flag_names(uint32_t flags, const flag_name (&table)[N]) {
-    if (flags == ORVANE_HARD_FAILURE) return {"hard_failure"};
-    std::vector<std::string> names;
-    for (const flag_name& f : table) {
-        if ((flags & f.bit) == 0) continue;
-        names.emplace_back(f.name);
-        flags &= ~f.bit;
-    }
-    for (uint32_t bit = 1; bit != 0; bit <<= 1) {
-        if ((flags & bit) == 0) continue;
-        char text[16];
-        std::snprintf(text, sizeof text, "0x%X", bit);
-        names.emplace_back(text);
-    }
-    return names;
-}
 
 std::string joined(const std::vector<std::string>& names) {
     std::string out;
@@ -252,8 +220,8 @@ void text_dump(std::ostringstream& out, const std::string& path, const io::state
         << float_text(d.win_margin) << "\n"
         << "window grid " << s.win_cols << " x " << s.win_rows << ", gain grid " << s.gain_cols
         << " x " << s.gain_rows << " (cols x rows), dcc_shift " << d.dcc_shift << "\n"
-        << "dcc_flags " << hex(d.dcc_flags, 4) << ": " << joined(flag_names(d.dcc_flags, kDccFlags))
-        << "\n\n";
+        << "dcc_flags " << hex(d.dcc_flags, 4) << ": "
+        << joined(flag_list(d.dcc_flags, ORVANE_FLAGS_DCC_MAP)) << "\n\n";
     const size_t wc = s.win_cols, wr = s.win_rows;
     grid(out, "gain map of frame 0, left", s.gain_cols, s.gain_rows, ints(d.gain_left));
     grid(out, "gain map of frame 0, right", s.gain_cols, s.gain_rows, ints(d.gain_right));
@@ -278,7 +246,7 @@ void text_dump(std::ostringstream& out, const std::string& path, const io::state
         if (any != 0)
             grid(out, "window flags", wc, wr, [&](size_t w) {
                 return f.flags[w] == 0 ? std::string("-")
-                                       : joined(flag_names(f.flags[w], kWindowFlags));
+                                       : joined(flag_list(f.flags[w], ORVANE_FLAGS_FRAME));
             });
     }
 }
@@ -314,7 +282,7 @@ json json_dump(const std::string& path, const io::state_dump& d) {
     j["win_margin"] = io::float_json(d.win_margin);
     j["bayer_channel"] = d.bayer_channel;
     j["dcc_flags"] = d.dcc_flags;
-    j["dcc_flag_names"] = flag_names(d.dcc_flags, kDccFlags);
+    j["dcc_flag_names"] = flag_list(d.dcc_flags, ORVANE_FLAGS_DCC_MAP);
     json frames = json::array();
     for (size_t k = 0; k < s.frames; ++k) {
         const io::dump_frame& f = d.slots[k];

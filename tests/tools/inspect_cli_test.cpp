@@ -3,11 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "io_support.h"
 #include "orvane.h"
+#include "orvane_state.h"
 
 namespace {
 
@@ -243,32 +245,35 @@ class SyntheticDump : public ::testing::Test {
 protected:
     void SetUp() override {
         bytes.assign(ORVANE_STATE_DUMP_SIZE, 0);
-        put<int16_t>(0, -2);    // dump_tag
-        put<uint16_t>(4, 2);    // gain_cols
-        put<uint16_t>(6, 1);    // gain_rows
-        put<uint16_t>(8, 512);  // gain_left
-        put<uint16_t>(10, 515);
-        put<uint16_t>(1032, 4);   // dcc_shift
-        put<uint16_t>(1034, 2);   // win_cols
-        put<uint16_t>(1036, 1);   // win_rows
-        put<int16_t>(1038, 160);  // dcc
-        put<int16_t>(1040, -8);
-        put<int16_t>(1328, 133);  // peak_lens
-        put<int16_t>(1330, 120);
-        put<float>(2768, 0.125f);  // fit_residual[0]
+        put<int16_t>(offsetof(cal_state, dump_tag), -2);
+        put<uint16_t>(offsetof(cal_state, gain_cols), 2);
+        put<uint16_t>(offsetof(cal_state, gain_rows), 1);
+        put<uint16_t>(offsetof(cal_state, gain_left), 512);
+        put<uint16_t>(offsetof(cal_state, gain_left) + 2, 515);
+        put<uint16_t>(offsetof(cal_state, dcc_shift), 4);
+        put<uint16_t>(offsetof(cal_state, win_cols), 2);
+        put<uint16_t>(offsetof(cal_state, win_rows), 1);
+        put<int16_t>(offsetof(cal_state, dcc), 160);
+        put<int16_t>(offsetof(cal_state, dcc) + 2, -8);
+        put<int16_t>(offsetof(cal_state, peak_lens), 133);
+        put<int16_t>(offsetof(cal_state, peak_lens) + 2, 120);
+        put<float>(offsetof(cal_state, fit_residual), 0.125f);
         for (int k = 0; k < 3; ++k) {
-            const size_t slot = 3344 + 60196 * size_t(k);
-            put<float>(slot, -1.5f + float(k));                 // pd[0]
-            put<float>(slot + 4, 0.25f * float(k));             // pd[1]
-            put<float>(slot + 576, 5.0f + float(k));            // focus[0]
-            put<int16_t>(slot + 1152, 1024);                    // confidence[0]
-            put<int16_t>(slot + 60192, int16_t(100 + 10 * k));  // lens_position
+            const size_t slot = offsetof(cal_state, slots) + sizeof(frame_slot) * size_t(k);
+            put<float>(slot + offsetof(frame_slot, pd), -1.5f + float(k));
+            put<float>(slot + offsetof(frame_slot, pd) + 4, 0.25f * float(k));
+            put<float>(slot + offsetof(frame_slot, focus), 5.0f + float(k));
+            put<int16_t>(slot + offsetof(frame_slot, confidence), 1024);
+            put<int16_t>(slot + offsetof(frame_slot, lens_position), int16_t(100 + 10 * k));
         }
-        put<uint32_t>(3344 + 60196 * 2 + 1440 + 4, 0x40);  // frame 2, window 1: pd_at_edge
-        put<int16_t>(725696, 3);                           // frames_added
-        put<int16_t>(725698, 3);                           // sweep_frames
-        put<int16_t>(725700, 1);                           // frames_fitted
-        put<uint32_t>(726288, 0x2080);                     // dcc_flags
+        // Frame 2, window 1: pd_at_edge.
+        put<uint32_t>(offsetof(cal_state, slots) + sizeof(frame_slot) * 2 +
+                          offsetof(frame_slot, flags) + 4,
+                      0x40);
+        put<int16_t>(offsetof(cal_state, frames_added), 3);
+        put<int16_t>(offsetof(cal_state, sweep_frames), 3);
+        put<int16_t>(offsetof(cal_state, frames_fitted), 1);
+        put<uint32_t>(offsetof(cal_state, dcc_flags), 0x2080);
     }
     template <class T>
     void put(size_t at, T v) {
