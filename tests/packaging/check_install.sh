@@ -78,6 +78,7 @@ prefix = os.path.realpath(sys.argv[1])
 assert os.path.realpath(orvane.__file__).startswith(prefix + os.sep), orvane.__file__
 assert os.path.realpath(orvane.library_path()).startswith(prefix + os.sep), orvane.library_path()
 print(orvane.lib_version(), end="")
+print("package", orvane.__version__)
 ' "$prefix") >"$work/python.out" 2>&1 || fail "the installed Python package: $(cat "$work/python.out")"
     check_output "$work/python.out" "installed Python package"
 fi

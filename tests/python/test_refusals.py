@@ -163,3 +163,21 @@ def test_the_hard_failure_raises_naming_the_call_unless_asked_for_raw():
     # A record claiming more windows than it holds is refused by the writer.
     with pytest.raises(orvane.OrvaneError, match="^Orvane_get_calibration_block returned"):
         orvane.calibration_block(gains, orvane.dccmap(win_cols=7, win_rows=7))
+
+
+@NEEDS_LIBRARY
+def test_a_context_is_freed_by_close_by_with_and_when_collected():
+    import gc
+    _, settings = small_set()
+    ctx = orvane.Context(settings)
+    finalizer = ctx._finalizer
+    del ctx
+    gc.collect()
+    assert not finalizer.alive  # Orvane_destroy ran when the object went away
+    with orvane.Context(settings) as ctx:
+        assert not ctx.closed
+    assert ctx.closed
+    with pytest.raises(ValueError, match="the context is closed"):
+        ctx.get_dccmap()
+    ctx.close()  # a second close does nothing
+    assert ctx.closed
