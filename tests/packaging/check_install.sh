@@ -1,10 +1,12 @@
 #!/bin/sh
 # Usage: check_install.sh BUILD_DIR HOST_SOURCE WORK_DIR C_COMPILER GENERATOR [HOST_FLAGS]
+#                         [PYTHON PYTHON_DIR]
 # Installs BUILD_DIR into WORK_DIR/prefix, checks what was installed, then
 # builds the host in HOST_SOURCE against it with CMake and with pkg-config and
-# runs both builds.
+# runs both builds. Given an interpreter, it also imports the installed Python
+# package (PYTHON_DIR under the prefix) and checks that it loads the prefix's library.
 set -eu
-build=$1 host=$2 work=$3 cc=$4 generator=$5 flags=${6:-}
+build=$1 host=$2 work=$3 cc=$4 generator=$5 flags=${6:-} python=${7:-} pydir=${8:-}
 
 fail() { echo "packaging: $*" >&2; exit 1; }
 
@@ -65,5 +67,20 @@ pc_libdir=$(pkg-config --variable=libdir orvane)
     -Wl,-rpath,"$pc_libdir" || fail "building the host with pkg-config failed"
 "$work/pkg-config-host" >"$work/pkg-config-host.out" || fail "the pkg-config-built host failed"
 check_output "$work/pkg-config-host.out" "pkg-config-built host"
+
+# 3. The Python package, from the prefix alone: no build tree on the path.
+if [ -n "$python" ]; then
+    [ -f "$prefix/$pydir/orvane/__init__.py" ] || fail "Python package not installed in $pydir"
+    (cd "$work" && env -u ORVANE_LIBRARY -u LD_LIBRARY_PATH PYTHONPATH="$prefix/$pydir" \
+        PYTHONDONTWRITEBYTECODE=1 "$python" -c '
+import os, sys, orvane
+prefix = os.path.realpath(sys.argv[1])
+assert os.path.realpath(orvane.__file__).startswith(prefix + os.sep), orvane.__file__
+assert os.path.realpath(orvane.library_path()).startswith(prefix + os.sep), orvane.library_path()
+print(orvane.lib_version(), end="")
+print("package", orvane.__version__)
+' "$prefix") >"$work/python.out" 2>&1 || fail "the installed Python package: $(cat "$work/python.out")"
+    check_output "$work/python.out" "installed Python package"
+fi
 
 echo "packaging: installed into $prefix; hosts built with CMake and pkg-config run"
