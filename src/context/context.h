@@ -10,6 +10,8 @@
 
 namespace orvane {
 
+struct kernel_table;
+
 constexpr uint32_t kHardFailure = ORVANE_HARD_FAILURE;
 constexpr int kFrameSlots = 12;
 constexpr int kMaxWindows = 144;
@@ -130,6 +132,8 @@ struct cal_context {
     float sad_scratch[101];
     orvane::focus_tables focus;
     orvane::gain_columns gain_cols;
+    // Kernel table chosen at creation (src/kernels); null means scalar.
+    const orvane::kernel_table* kernels;
 };
 static_assert(offsetof(cal_context, state) == 356, "state region starts at byte 356");
 static_assert(offsetof(cal_context, sad_scratch) + sizeof(float) * 101 == 216823052,

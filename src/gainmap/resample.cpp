@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "gainmap/gainmap.h"
+#include "kernels/kernels.h"
 
 namespace orvane {
 
@@ -115,7 +116,8 @@ bool resize_scratch::fits(int32_t src_width, int32_t src_height, int32_t dst_wid
 }
 
 bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, uint16_t* dst,
-                    int32_t dst_width, int32_t dst_height, resize_scratch& scratch) {
+                    int32_t dst_width, int32_t dst_height, resize_scratch& scratch,
+                    const kernel_table* vk) {
     if (!scratch.fits(src_width, src_height, dst_width, dst_height)) return false;
     axis_plan py{};
     axis_plan px{};
@@ -132,8 +134,12 @@ bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, 
                          py.taps);
     for (int32_t r = 0; r < dst_height; ++r) {
         float* acc = inter + static_cast<size_t>(r) * sw;
-        for (size_t c = 0; c < sw; ++c) acc[c] = 0.0f;
         const size_t base = static_cast<size_t>(r) * static_cast<size_t>(py.taps);
+        if (vk != nullptr) {
+            vk->resize_columns(src, sw, weights + base, indices + base, py.taps, acc);
+            continue;
+        }
+        for (size_t c = 0; c < sw; ++c) acc[c] = 0.0f;
         for (int32_t j = 0; j < py.taps; ++j) {
             const float w = weights[base + static_cast<size_t>(j)];
             const uint16_t* row =

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "intake/focus_lanes.h"
+#include "kernels/use.h"
 #include "pd/pd.h"
 
 namespace orvane {
@@ -263,6 +265,12 @@ bool focus_sweep_fits(const cal_context& ctx, int32_t frame_index, uint16_t widt
 
 uint32_t focus_sweep(cal_context& ctx, int16_t frame_index, const uint16_t* image, uint16_t width,
                      uint16_t height) {
+    if (const kernel_table* kernels = vector_kernels(ctx)) {
+        uint32_t status = 0;
+        if (focus_sweep_lanes(*kernels, ctx, frame_index, image, width, height, &status)) {
+            return status;
+        }
+    }
     const uint16_t rows = count_u16(ctx.settings.win_rows);
     const uint16_t cols = count_u16(ctx.settings.win_cols);
     ctx.state.win_rows = rows;

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "kernels/use.h"
 #include "pd/pd.h"
+#include "pd/roi_view.h"
 
 namespace orvane {
 
@@ -36,6 +38,7 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
 
     ctx.state.win_cols = cols;
     ctx.state.win_rows = rows;
+    const kernel_table* vk = vector_kernels(ctx);
 
     frame_slot& slot = ctx.state.slots[frame_index];
     const uint16_t s_range = shift_range_of(ctx, pd_pitch);
@@ -50,15 +53,29 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
         for (uint16_t j = 0; j < cols; ++j) {
             const uint32_t w = uint32_t(i) * cols + j;
             const roi_rect rect = window_rect(i, j, rows, cols, margin);
+            // The vector kernels read a window inside the image where it lies.
+            roi_view view_first{};
+            roi_view view_second{};
+            const bool in_place = vk != nullptr &&
+                                  roi_in_place(first, width, height, rect, &view_first) &&
+                                  roi_in_place(second, width, height, rect, &view_second);
             const uint32_t status_first =
-                cut_roi(first, width, height, rect, buf.roi_first, &ncols, &nrows);
+                in_place ? 0u : cut_roi(first, width, height, rect, buf.roi_first, &ncols, &nrows);
             const uint32_t status_second =
-                cut_roi(second, width, height, rect, buf.roi_second, &ncols, &nrows);
+                in_place ? 0u
+                         : cut_roi(second, width, height, rect, buf.roi_second, &ncols, &nrows);
 
             std::fill(buf.profile_first, buf.profile_first + kProfileCapacity, 0);
             std::fill(buf.profile_second, buf.profile_second + kProfileCapacity, 0);
             uint16_t n;
-            if (vertical) {
+            if (in_place) {
+                ncols = view_first.width;
+                nrows = view_first.height;
+                const auto sums = vertical ? vk->row_sums : vk->column_sums;
+                sums(view_first.origin, width, ncols, nrows, buf.profile_first);
+                sums(view_second.origin, width, ncols, nrows, buf.profile_second);
+                n = vertical ? nrows : ncols;
+            } else if (vertical) {
                 row_sums(buf.roi_first, ncols, nrows, buf.profile_first);
                 row_sums(buf.roi_second, ncols, nrows, buf.profile_second);
                 n = nrows;

@@ -1,0 +1,473 @@
+// AVX2 kernels. Built with -mavx2 -mno-fma -ffp-contract=off and entered
+// only through the table after a CPU check; everything here stays in this
+// unit (no header inline function is instantiated with AVX2 code).
+//
+// Bit-exactness: lanes only ever hold independent samples or independent
+// sequences; every float operation of the scalar code is done once per lane,
+// in the same order, with the same rounding. Integer sums may be reordered.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "kernels/kernels.h"
+
+namespace orvane {
+namespace {
+
+inline uint32_t min_u32(uint32_t a, uint32_t b) { return a < b ? a : b; }
+inline uint32_t max_u32(uint32_t a, uint32_t b) { return a > b ? a : b; }
+
+void subtract_black_avx2(uint16_t* image, size_t count, uint16_t black) {
+    // Unsigned saturating subtraction is exactly "v > black ? v - black : 0".
+    const __m256i b = _mm256_set1_epi16(static_cast<short>(black));
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        auto* p = reinterpret_cast<__m256i*>(image + i);
+        _mm256_storeu_si256(p, _mm256_subs_epu16(_mm256_loadu_si256(p), b));
+    }
+    for (; i < count; ++i) {
+        const uint16_t v = image[i];
+        image[i] = v > black ? static_cast<uint16_t>(v - black) : uint16_t{0};
+    }
+}
+
+// Eight samples of one span. The weight products are those of the scalar
+// code: (fy * fx) * 256 equals (fy * 256) * fx because scaling by 256 is
+// exact. Truncating a positive float below 2^24 with round-to-zero gives the
+// integer the scalar cast gives. The weighted sum is exact in float: every
+// product and partial sum is an integer below 256 * 65536 = 2^24.
+inline __m128i gain8(__m128i samples, __m256 fx, __m256 fy256, __m256 gy256, __m256 g11,
+                     __m256 g10, __m256 g00, __m256 g01) {
+    const __m256 gx = _mm256_sub_ps(_mm256_set1_ps(1.0f), fx);
+    constexpr int kTrunc = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
+    const __m256 w11 = _mm256_round_ps(_mm256_mul_ps(fy256, fx), kTrunc);
+    const __m256 w10 = _mm256_round_ps(_mm256_mul_ps(fy256, gx), kTrunc);
+    const __m256 w00 = _mm256_round_ps(_mm256_mul_ps(gy256, gx), kTrunc);
+    const __m256 w01 = _mm256_round_ps(_mm256_mul_ps(gy256, fx), kTrunc);
+    __m256 sum = _mm256_mul_ps(w11, g11);
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(w10, g10));
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(w00, g00));
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(w01, g01));
+    const __m256i gain = _mm256_srli_epi32(_mm256_cvttps_epi32(sum), 8);
+    const __m256i product = _mm256_mullo_epi32(gain, _mm256_cvtepu16_epi32(samples));
+    const __m256i v = _mm256_min_epu32(_mm256_srli_epi32(product, 9), _mm256_set1_epi32(65535));
+    const __m256i packed = _mm256_packus_epi32(v, v);  // lanes 0-3 | 0-3, 4-7 | 4-7
+    return _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, 0x08));
+}
+
+void black_gain_span_avx2(uint16_t* row, const float* frac, uint32_t begin, uint32_t end,
+                          float fy, float gy, const gain_cells& g, uint16_t black) {
+    const __m256 fy256 = _mm256_set1_ps(fy * 256.0f);
+    const __m256 gy256 = _mm256_set1_ps(gy * 256.0f);
+    const __m256 g11 = _mm256_set1_ps(static_cast<float>(g.lower_right));
+    const __m256 g10 = _mm256_set1_ps(static_cast<float>(g.lower_left));
+    const __m256 g00 = _mm256_set1_ps(static_cast<float>(g.upper_left));
+    const __m256 g01 = _mm256_set1_ps(static_cast<float>(g.upper_right));
+    const __m128i b = _mm_set1_epi16(static_cast<short>(black));
+    uint32_t j = begin;
+    for (; j + 8 <= end; j += 8) {
+        auto* p = reinterpret_cast<__m128i*>(row + j);
+        const __m128i s = _mm_subs_epu16(_mm_loadu_si128(p), b);
+        _mm_storeu_si128(p, gain8(s, _mm256_loadu_ps(frac + j), fy256, gy256, g11, g10, g00, g01));
+    }
+    if (j < end) {
+        // The tail goes through the same lanes from a padded copy.
+        alignas(32) uint16_t s[8] = {};
+        alignas(32) float f[8] = {};
+        const uint32_t n = end - j;
+        for (uint32_t k = 0; k < n; ++k) {
+            s[k] = row[j + k];
+            f[k] = frac[j + k];
+        }
+        const __m128i in = _mm_subs_epu16(_mm_load_si128(reinterpret_cast<const __m128i*>(s)), b);
+        _mm_store_si128(reinterpret_cast<__m128i*>(s),
+                        gain8(in, _mm256_load_ps(f), fy256, gy256, g11, g10, g00, g01));
+        for (uint32_t k = 0; k < n; ++k) row[j + k] = s[k];
+    }
+}
+
+void mean_image_avx2(uint16_t* a, const uint16_t* b, size_t count) {
+    // floor((x + y) / 2) without a carry out of 16 bits.
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        auto* pa = reinterpret_cast<__m256i*>(a + i);
+        const __m256i x = _mm256_loadu_si256(pa);
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        const __m256i m =
+            _mm256_add_epi16(_mm256_and_si256(x, y), _mm256_srli_epi16(_mm256_xor_si256(x, y), 1));
+        _mm256_storeu_si256(pa, m);
+    }
+    for (; i < count; ++i) a[i] = static_cast<uint16_t>((static_cast<uint32_t>(a[i]) + b[i]) / 2);
+}
+
+void every_other_avx2(const uint16_t* src, uint16_t* out, size_t count) {
+    // The last vector reads src[2s + 1] too, so it stops one pair early.
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    size_t s = 0;
+    for (; s + 17 <= count; s += 16) {
+        const __m256i x = _mm256_and_si256(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * s)), low);
+        const __m256i y = _mm256_and_si256(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * s + 16)), low);
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(x, y), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + s), packed);
+    }
+    for (; s < count; ++s) out[s] = src[2 * s];
+}
+
+void column_sums_avx2(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_t nrows,
+                      int32_t* profile) {
+    uint32_t c = 0;
+    for (; c + 32 <= ncols; c += 32) {
+        __m256i s0 = _mm256_setzero_si256(), s1 = s0, s2 = s0, s3 = s0;
+        const uint16_t* p = origin + c;
+        for (uint32_t r = 0; r < nrows; ++r, p += stride) {
+            const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+            s0 = _mm256_add_epi32(s0, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(x)));
+            s1 = _mm256_add_epi32(s1, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1)));
+            s2 = _mm256_add_epi32(s2, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(y)));
+            s3 = _mm256_add_epi32(s3, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(y, 1)));
+        }
+        auto* out = reinterpret_cast<__m256i*>(profile + c);
+        _mm256_storeu_si256(out, s0);
+        _mm256_storeu_si256(out + 1, s1);
+        _mm256_storeu_si256(out + 2, s2);
+        _mm256_storeu_si256(out + 3, s3);
+    }
+    for (; c + 8 <= ncols; c += 8) {
+        __m256i s0 = _mm256_setzero_si256();
+        const uint16_t* p = origin + c;
+        for (uint32_t r = 0; r < nrows; ++r, p += stride) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            s0 = _mm256_add_epi32(s0, _mm256_cvtepu16_epi32(x));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(profile + c), s0);
+    }
+    for (; c < ncols; ++c) {
+        uint32_t sum = 0;
+        for (uint32_t r = 0; r < nrows; ++r) sum += origin[r * stride + c];
+        profile[c] = static_cast<int32_t>(sum);
+    }
+}
+
+void row_sums_avx2(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_t nrows,
+                   int32_t* profile) {
+    for (uint32_t r = 0; r < nrows; ++r) {
+        const uint16_t* p = origin + r * stride;
+        __m256i acc = _mm256_setzero_si256();
+        uint32_t c = 0;
+        for (; c + 16 <= ncols; c += 16) {
+            const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + c));
+            acc = _mm256_add_epi32(acc, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(x)));
+            acc = _mm256_add_epi32(acc, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1)));
+        }
+        const __m128i h = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+        const __m128i q = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0x4E));
+        const __m128i o = _mm_add_epi32(q, _mm_shuffle_epi32(q, 0xB1));
+        auto sum = static_cast<uint32_t>(_mm_cvtsi128_si32(o));
+        for (; c < ncols; ++c) sum += p[c];
+        profile[r] = static_cast<int32_t>(sum);
+    }
+}
+
+// ---- focus: band-pass sequences of up to 16 windows side by side ---------
+
+// Reads one window in row-major order, eight samples at a time, and says
+// which of them fall in the summed columns.
+struct lane_reader {
+    const uint16_t* origin;
+    size_t stride;
+    uint32_t width;
+    uint32_t first;
+    uint32_t last;
+    uint32_t row;
+    uint32_t col;
+    uint64_t remaining;
+
+    void start(const focus_lane& l) {
+        origin = l.origin;
+        stride = l.stride;
+        width = l.width;
+        first = l.first;
+        last = l.last;
+        row = 0;
+        col = 0;
+        remaining = static_cast<uint64_t>(l.width) * l.height;
+    }
+    void idle() {
+        origin = nullptr;
+        width = 0;
+        remaining = 0;
+    }
+
+    // Eight samples (zeros past the end) and their column bits.
+    __m128i next(uint32_t& bits) {
+        if (remaining >= 8 && col + 8 <= width) {
+            const uint16_t* p = origin + row * stride + col;
+            // The windows' rows are far apart in the image: fetch two rows
+            // ahead (a prefetch never faults, and the address is formed
+            // without pointer arithmetic past the image).
+            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p) +
+                                                       4 * stride),
+                         _MM_HINT_T0);
+            const uint32_t lo = first > col ? min_u32(first - col, 8) : 0;
+            const uint32_t hi = last > col ? min_u32(last - col, 8) : 0;
+            bits = ((1u << hi) - 1u) & ~((1u << lo) - 1u);
+            col += 8;
+            remaining -= 8;
+            if (col == width) {
+                col = 0;
+                ++row;
+            }
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        }
+        alignas(16) uint16_t s[8] = {};
+        bits = 0;
+        for (uint32_t k = 0; k < 8 && remaining > 0; ++k) {
+            s[k] = origin[row * stride + col];
+            if (col >= first && col < last) bits |= 1u << k;
+            --remaining;
+            if (++col == width) {
+                col = 0;
+                ++row;
+            }
+        }
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(s));
+    }
+};
+
+// 8 x 8 transpose of 16-bit samples: out[k] holds sample k of every lane.
+inline void transpose8(const __m128i in[8], __m128i out[8]) {
+    const __m128i a0 = _mm_unpacklo_epi16(in[0], in[1]);
+    const __m128i a1 = _mm_unpackhi_epi16(in[0], in[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(in[2], in[3]);
+    const __m128i a3 = _mm_unpackhi_epi16(in[2], in[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(in[4], in[5]);
+    const __m128i a5 = _mm_unpackhi_epi16(in[4], in[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(in[6], in[7]);
+    const __m128i a7 = _mm_unpackhi_epi16(in[6], in[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2);
+    const __m128i b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3);
+    const __m128i b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6);
+    const __m128i b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7);
+    const __m128i b7 = _mm_unpackhi_epi32(a5, a7);
+    out[0] = _mm_unpacklo_epi64(b0, b4);
+    out[1] = _mm_unpackhi_epi64(b0, b4);
+    out[2] = _mm_unpacklo_epi64(b1, b5);
+    out[3] = _mm_unpackhi_epi64(b1, b5);
+    out[4] = _mm_unpacklo_epi64(b2, b6);
+    out[5] = _mm_unpackhi_epi64(b2, b6);
+    out[6] = _mm_unpacklo_epi64(b3, b7);
+    out[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// State of eight sequences.
+struct bandpass8 {
+    __m256 s1, s2, sum;
+};
+
+struct bandpass_consts {
+    __m256 a1, a2, b0, b1, b2, lo, hi, magnitude;
+};
+
+// One sample of each of the eight sequences: the recurrence of
+// bandpass_filter, the saturating 16-bit store (NaN gives 0, clamp,
+// truncate toward zero), its absolute value as a float, added to the lane's
+// sum where `take` is set (adding +0 elsewhere leaves a sum unchanged).
+inline void bandpass_step(bandpass8& st, __m128i x16, __m256 take, const bandpass_consts& k) {
+    const __m256 x = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(x16));
+    const __m256 v = _mm256_sub_ps(_mm256_sub_ps(x, _mm256_mul_ps(k.a1, st.s1)),
+                                   _mm256_mul_ps(k.a2, st.s2));
+    const __m256 y = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(k.b0, v), _mm256_mul_ps(k.b1, st.s1)),
+                                   _mm256_mul_ps(k.b2, st.s2));
+    st.s2 = st.s1;
+    st.s1 = v;
+    const __m256 finite = _mm256_and_ps(y, _mm256_cmp_ps(y, y, _CMP_ORD_Q));
+    const __m256 clamped = _mm256_min_ps(_mm256_max_ps(finite, k.lo), k.hi);
+    const __m256 t = _mm256_round_ps(clamped, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    const __m256 term = _mm256_and_ps(t, k.magnitude);
+    st.sum = _mm256_add_ps(st.sum, _mm256_and_ps(term, take));
+}
+
+// Lane masks for step k from the per-lane column bits.
+inline __m256 take_mask(__m256i bits, int k) {
+    const __m256i bit = _mm256_set1_epi32(1 << k);
+    return _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(bits, bit), bit));
+}
+
+constexpr uint32_t kGroups = 2;  // two registers of eight sequences hide the latency
+constexpr uint32_t kLanes = 8 * kGroups;
+
+void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_terms& t, float* sums) {
+    lane_reader reader[kLanes];
+    uint64_t longest = 0;
+    for (uint32_t l = 0; l < kLanes; ++l) {
+        if (l < count) {
+            reader[l].start(lanes[l]);
+            longest = reader[l].remaining > longest ? reader[l].remaining : longest;
+        } else {
+            reader[l].idle();
+        }
+    }
+    const bandpass_consts k = {_mm256_set1_ps(t.a1),      _mm256_set1_ps(t.a2),
+                               _mm256_set1_ps(t.b0),      _mm256_set1_ps(t.b1),
+                               _mm256_set1_ps(t.b2),      _mm256_set1_ps(-32768.0f),
+                               _mm256_set1_ps(32767.0f),  _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF))};
+    bandpass8 st[kGroups];
+    for (auto& s : st) s = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
+
+    for (uint64_t done = 0; done < longest; done += 8) {
+        __m128i x[kGroups][8];
+        __m256i bits[kGroups];
+        for (uint32_t g = 0; g < kGroups; ++g) {
+            __m128i rows[8];
+            alignas(32) uint32_t b[8];
+            for (uint32_t l = 0; l < 8; ++l) rows[l] = reader[8 * g + l].next(b[l]);
+            transpose8(rows, x[g]);
+            bits[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
+        }
+        for (int s = 0; s < 8; ++s) {
+            for (uint32_t g = 0; g < kGroups; ++g) bandpass_step(st[g], x[g][s], take_mask(bits[g], s), k);
+        }
+    }
+    for (uint32_t g = 0; g < kGroups; ++g) {
+        alignas(32) float out[8];
+        _mm256_store_ps(out, st[g].sum);
+        for (uint32_t l = 0; l < 8 && 8 * g + l < count; ++l) sums[8 * g + l] = out[l];
+    }
+}
+
+void bandpass_abs_sums_avx2(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
+                            float* sums) {
+    for (uint32_t base = 0; base < count; base += kLanes) {
+        bandpass_group(lanes + base, min_u32(kLanes, count - base), t, sums + base);
+    }
+}
+
+// ---- exposure check: sliding window sums of eight rows side by side ------
+
+void window_sum_range_avx2(const uint16_t* image, uint32_t width, uint32_t height, uint32_t len,
+                           uint32_t* lowest, uint32_t* highest) {
+    uint32_t y = 0;
+    // Whole groups of eight rows with 8-column blocks; window sums are
+    // integers, so neither the order nor the grouping changes them.
+    if (width >= 8) {
+        __m256i lo = _mm256_set1_epi32(-1);
+        __m256i hi = _mm256_setzero_si256();
+        for (; y + 8 <= height; y += 8) {
+            const uint16_t* rows = image + static_cast<size_t>(y) * width;
+            // Sums of the first window of each row.
+            alignas(32) uint32_t first[8];
+            for (uint32_t r = 0; r < 8; ++r) {
+                const uint16_t* p = rows + static_cast<size_t>(r) * width;
+                uint32_t s = 0;
+                for (uint32_t x = 0; x < len; ++x) s += p[x];
+                first[r] = s;
+            }
+            __m256i sum = _mm256_load_si256(reinterpret_cast<const __m256i*>(first));
+            lo = _mm256_min_epu32(lo, sum);
+            hi = _mm256_max_epu32(hi, sum);
+            uint32_t x = len;
+            for (; x + 8 <= width; x += 8) {
+                __m128i in[8], out[8], old_in[8], old[8];
+                for (uint32_t r = 0; r < 8; ++r) {
+                    const uint16_t* p = rows + static_cast<size_t>(r) * width;
+                    in[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x));
+                    old_in[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x - len));
+                }
+                transpose8(in, out);
+                transpose8(old_in, old);
+                for (int k = 0; k < 8; ++k) {
+                    sum = _mm256_add_epi32(sum, _mm256_cvtepu16_epi32(out[k]));
+                    sum = _mm256_sub_epi32(sum, _mm256_cvtepu16_epi32(old[k]));
+                    lo = _mm256_min_epu32(lo, sum);
+                    hi = _mm256_max_epu32(hi, sum);
+                }
+            }
+            alignas(32) uint32_t tail[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(tail), sum);
+            for (uint32_t r = 0; r < 8; ++r) {
+                const uint16_t* p = rows + static_cast<size_t>(r) * width;
+                uint32_t s = tail[r];
+                for (uint32_t xx = x; xx < width; ++xx) {
+                    s += p[xx];
+                    s -= p[xx - len];
+                    *lowest = min_u32(*lowest, s);
+                    *highest = max_u32(*highest, s);
+                }
+            }
+        }
+        alignas(32) uint32_t l8[8], h8[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(l8), lo);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(h8), hi);
+        for (int r = 0; r < 8; ++r) {
+            *lowest = min_u32(*lowest, l8[r]);
+            *highest = max_u32(*highest, h8[r]);
+        }
+    }
+    for (; y < height; ++y) {
+        const uint16_t* row = image + static_cast<size_t>(y) * width;
+        uint32_t sum = 0;
+        for (uint32_t x = 0; x < len; ++x) sum += row[x];
+        *lowest = min_u32(*lowest, sum);
+        *highest = max_u32(*highest, sum);
+        for (uint32_t x = len; x < width; ++x) {
+            sum += row[x];
+            sum -= row[x - len];
+            *lowest = min_u32(*lowest, sum);
+            *highest = max_u32(*highest, sum);
+        }
+    }
+}
+
+void resize_columns_avx2(const uint16_t* src, size_t width, const float* weights,
+                         const int32_t* indices, int32_t taps, float* acc) {
+    // Strips of 32 columns stay in registers over all taps; each column
+    // still sums its taps in order.
+    size_t c = 0;
+    for (; c + 32 <= width; c += 32) {
+        __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
+        for (int32_t j = 0; j < taps; ++j) {
+            const __m256 w = _mm256_set1_ps(weights[j]);
+            const uint16_t* row = src + static_cast<size_t>(indices[j] - 1) * width + c;
+            const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
+            const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 16));
+            const __m256 f0 = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(x)));
+            const __m256 f1 = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1)));
+            const __m256 f2 = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(y)));
+            const __m256 f3 = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(y, 1)));
+            a0 = _mm256_add_ps(a0, _mm256_mul_ps(f0, w));
+            a1 = _mm256_add_ps(a1, _mm256_mul_ps(f1, w));
+            a2 = _mm256_add_ps(a2, _mm256_mul_ps(f2, w));
+            a3 = _mm256_add_ps(a3, _mm256_mul_ps(f3, w));
+        }
+        _mm256_storeu_ps(acc + c, a0);
+        _mm256_storeu_ps(acc + c + 8, a1);
+        _mm256_storeu_ps(acc + c + 16, a2);
+        _mm256_storeu_ps(acc + c + 24, a3);
+    }
+    for (; c < width; ++c) {
+        float sum = 0.0f;
+        for (int32_t j = 0; j < taps; ++j) {
+            sum += static_cast<float>(src[static_cast<size_t>(indices[j] - 1) * width + c]) *
+                   weights[j];
+        }
+        acc[c] = sum;
+    }
+}
+
+const kernel_table kAvx2 = {
+    "avx2",           subtract_black_avx2, black_gain_span_avx2,   mean_image_avx2,
+    every_other_avx2, column_sums_avx2,    row_sums_avx2,          bandpass_abs_sums_avx2,
+    window_sum_range_avx2, resize_columns_avx2,
+};
+
+}  // namespace
+
+const kernel_table* avx2_table() { return &kAvx2; }
+
+}  // namespace orvane
