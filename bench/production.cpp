@@ -6,7 +6,7 @@
 // sweep. Prints medians per workload and the scalar/vector ratio, and checks
 // that both paths leave identical gain maps, DCC maps, statuses and dumps.
 //
-// Usage: orvane_production [repetitions] [workload letters, e.g. "abcd"]
+// Usage: orvane_production [repetitions] [workload letters, e.g. "abcd"] [vector|scalar]
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -365,6 +365,8 @@ bool same(const sweep_result& x, const sweep_result& y) {
 int main(int argc, char** argv) {
     const int reps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string which = argc > 2 ? argv[2] : "abcd";
+    // "vector" or "scalar" runs one path only (for profiling).
+    const std::string only = argc > 3 ? argv[3] : "";
     const workload all[] = {
         {'a', "dual 2 x 4000 x 3000", kind::dual, 4000, 3000},
         {'b', "dual 2 x 1280 x 960", kind::dual, 1280, 960},
@@ -387,10 +389,12 @@ int main(int argc, char** argv) {
         std::string statuses;
         for (int r = 0; r < reps; ++r) {
             // Alternate the paths so both see the same machine load.
-            const sweep_result a = run_sweep(wl, fr, false, on, dump_path);
-            const sweep_result b = run_sweep(wl, fr, true, off, dump_path);
+            const sweep_result a =
+                only == "scalar" ? sweep_result{} : run_sweep(wl, fr, false, on, dump_path);
+            const sweep_result b =
+                only == "vector" ? sweep_result{} : run_sweep(wl, fr, true, off, dump_path);
             identical = identical && same(a, b);
-            if (r == 0) {
+            if (r == 0 && !a.statuses.empty()) {
                 std::string st;
                 for (uint32_t x : a.statuses) st += " " + std::to_string(x);
                 statuses = "statuses (gain map, frames, DCC map):" + st;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "intake/focus.h"
+#include "pd/band_sums.h"
 #include "pd/roi_view.h"
 
 namespace orvane {
@@ -48,13 +49,28 @@ bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t fr
     bool found[kMaxWindows];
     int32_t* mean = ctx.focus.column_mean;
     int32_t* smooth = ctx.focus.smoothed;
+    // Column sums of the current grid row's band, shared by its windows.
+    band_plan band{};
+    uint32_t band_row = UINT32_MAX;
     w = 0;
     while (w < count) {
         uint32_t end = w;
         while (end < count) {
             focus_lane& lane = lanes[end];
             const int32_t wide = static_cast<int32_t>(lane.width);
-            kernels.column_sums(lane.origin, lane.stride, lane.width, lane.height, mean);
+            const uint32_t grid_row = end / cols;
+            if (grid_row != band_row) {
+                band_row = grid_row;
+                band = plan_band(image, width, height, static_cast<uint16_t>(grid_row), rows, cols,
+                                 ctx.settings.win_margin);
+                if (band.usable) band_column_sums(kernels, band, width, ctx.band_first);
+            }
+            if (band.usable) {
+                const size_t col0 = size_t(lane.origin - image) % width - band.col_begin;
+                std::copy(ctx.band_first + col0, ctx.band_first + col0 + lane.width, mean);
+            } else {
+                kernels.column_sums(lane.origin, lane.stride, lane.width, lane.height, mean);
+            }
             const int32_t n_rows = static_cast<int32_t>(lane.height);
             for (int32_t c = 0; c < wide; ++c) mean[c] /= n_rows;
             std::copy(mean, mean + wide, smooth);

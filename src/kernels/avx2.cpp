@@ -299,8 +299,17 @@ inline __m256 take_mask(__m256i bits, int k) {
     return _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(bits, bit), bit));
 }
 
-constexpr uint32_t kGroups = 2;  // two registers of eight sequences hide the latency
-constexpr uint32_t kLanes = 8 * kGroups;
+constexpr uint32_t kLanes = 16;  // two registers of eight sequences hide the latency
+
+// Eight samples of each of eight lanes, transposed so that x[s] holds
+// sample s of every lane; bits says which samples are summed.
+inline __m256i load8x8(lane_reader* reader, __m128i x[8]) {
+    __m128i rows[8];
+    alignas(32) uint32_t b[8];
+    for (uint32_t l = 0; l < 8; ++l) rows[l] = reader[l].next(b[l]);
+    transpose8(rows, x);
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
+}
 
 void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_terms& t, float* sums) {
     lane_reader reader[kLanes];
@@ -317,28 +326,29 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
                                _mm256_set1_ps(t.b0),      _mm256_set1_ps(t.b1),
                                _mm256_set1_ps(t.b2),      _mm256_set1_ps(-32768.0f),
                                _mm256_set1_ps(32767.0f),  _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF))};
-    bandpass8 st[kGroups];
-    for (auto& s : st) s = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
-
+    // Two named states, not an array, so that they stay in registers.
+    bandpass8 a = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
+    bandpass8 b = a;
+    const bool two = count > 8;
     for (uint64_t done = 0; done < longest; done += 8) {
-        __m128i x[kGroups][8];
-        __m256i bits[kGroups];
-        for (uint32_t g = 0; g < kGroups; ++g) {
-            __m128i rows[8];
-            alignas(32) uint32_t b[8];
-            for (uint32_t l = 0; l < 8; ++l) rows[l] = reader[8 * g + l].next(b[l]);
-            transpose8(rows, x[g]);
-            bits[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
-        }
-        for (int s = 0; s < 8; ++s) {
-            for (uint32_t g = 0; g < kGroups; ++g) bandpass_step(st[g], x[g][s], take_mask(bits[g], s), k);
+        __m128i xa[8], xb[8];
+        const __m256i bits_a = load8x8(reader, xa);
+        if (two) {
+            const __m256i bits_b = load8x8(reader + 8, xb);
+#pragma GCC unroll 8
+            for (int s = 0; s < 8; ++s) {
+                bandpass_step(a, xa[s], take_mask(bits_a, s), k);
+                bandpass_step(b, xb[s], take_mask(bits_b, s), k);
+            }
+        } else {
+#pragma GCC unroll 8
+            for (int s = 0; s < 8; ++s) bandpass_step(a, xa[s], take_mask(bits_a, s), k);
         }
     }
-    for (uint32_t g = 0; g < kGroups; ++g) {
-        alignas(32) float out[8];
-        _mm256_store_ps(out, st[g].sum);
-        for (uint32_t l = 0; l < 8 && 8 * g + l < count; ++l) sums[8 * g + l] = out[l];
-    }
+    alignas(32) float out[16];
+    _mm256_store_ps(out, a.sum);
+    _mm256_store_ps(out + 8, b.sum);
+    for (uint32_t l = 0; l < count && l < kLanes; ++l) sums[l] = out[l];
 }
 
 void bandpass_abs_sums_avx2(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,

@@ -5,6 +5,7 @@
 
 #include "kernels/use.h"
 #include "pd/pd.h"
+#include "pd/band_sums.h"
 #include "pd/roi_view.h"
 
 namespace orvane {
@@ -50,6 +51,16 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
     uint16_t ncols = 0;
     uint16_t nrows = 0;
     for (uint16_t i = 0; i < rows; ++i) {
+        // Horizontal profiles of a grid row are slices of its band's sums.
+        band_plan band{};
+        if (vk != nullptr && !vertical) {
+            band = plan_band(first, width, height, i, rows, cols, margin);
+            if (band.usable) {
+                band_column_sums(*vk, band, width, ctx.band_first);
+                band.origin = second + (band.origin - first);
+                band_column_sums(*vk, band, width, ctx.band_second);
+            }
+        }
         for (uint16_t j = 0; j < cols; ++j) {
             const uint32_t w = uint32_t(i) * cols + j;
             const roi_rect rect = window_rect(i, j, rows, cols, margin);
@@ -71,9 +82,17 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
             if (in_place) {
                 ncols = view_first.width;
                 nrows = view_first.height;
-                const auto sums = vertical ? vk->row_sums : vk->column_sums;
-                sums(view_first.origin, width, ncols, nrows, buf.profile_first);
-                sums(view_second.origin, width, ncols, nrows, buf.profile_second);
+                if (band.usable) {
+                    const size_t col0 = size_t(view_first.origin - first) % width - band.col_begin;
+                    std::copy(ctx.band_first + col0, ctx.band_first + col0 + ncols,
+                              buf.profile_first);
+                    std::copy(ctx.band_second + col0, ctx.band_second + col0 + ncols,
+                              buf.profile_second);
+                } else {
+                    const auto sums = vertical ? vk->row_sums : vk->column_sums;
+                    sums(view_first.origin, width, ncols, nrows, buf.profile_first);
+                    sums(view_second.origin, width, ncols, nrows, buf.profile_second);
+                }
                 n = vertical ? nrows : ncols;
             } else if (vertical) {
                 row_sums(buf.roi_first, ncols, nrows, buf.profile_first);
