@@ -132,14 +132,13 @@ bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, 
     // once, so each column's sum keeps its order while the row is swept.
     resize_contributions(src_height, dst_height, py.scale, py.kernel_width, weights, indices,
                          py.taps);
-    for (int32_t r = 0; r < dst_height; ++r) {
+    if (vk != nullptr) {
+        vk->resize_columns(src, sw, dst_height, weights, indices, py.taps, inter);
+    }
+    for (int32_t r = 0; r < dst_height && vk == nullptr; ++r) {
         float* acc = inter + static_cast<size_t>(r) * sw;
-        const size_t base = static_cast<size_t>(r) * static_cast<size_t>(py.taps);
-        if (vk != nullptr) {
-            vk->resize_columns(src, sw, weights + base, indices + base, py.taps, acc);
-            continue;
-        }
         for (size_t c = 0; c < sw; ++c) acc[c] = 0.0f;
+        const size_t base = static_cast<size_t>(r) * static_cast<size_t>(py.taps);
         for (int32_t j = 0; j < py.taps; ++j) {
             const float w = weights[base + static_cast<size_t>(j)];
             const uint16_t* row =

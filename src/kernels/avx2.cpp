@@ -278,15 +278,24 @@ struct bandpass_consts {
 // bandpass_filter, the saturating 16-bit store (NaN gives 0, clamp,
 // truncate toward zero), its absolute value as a float, added to the lane's
 // sum where `take` is set (adding +0 elsewhere leaves a sum unchanged).
+//
+// Stable = a stable filter with b1 = 0 (the library's band-pass): from
+// samples of at most 65535 the states stay finite, so y is never NaN and
+// b1 * s1 is a zero whose sign only reaches y when y is zero itself, which
+// the truncated absolute value turns into 0 either way. Both steps are then
+// left out without changing any sum.
+template <bool Stable>
 inline void bandpass_step(bandpass8& st, __m128i x16, __m256 take, const bandpass_consts& k) {
     const __m256 x = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(x16));
     const __m256 v = _mm256_sub_ps(_mm256_sub_ps(x, _mm256_mul_ps(k.a1, st.s1)),
                                    _mm256_mul_ps(k.a2, st.s2));
-    const __m256 y = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(k.b0, v), _mm256_mul_ps(k.b1, st.s1)),
-                                   _mm256_mul_ps(k.b2, st.s2));
+    const __m256 b0v = _mm256_mul_ps(k.b0, v);
+    const __m256 y =
+        _mm256_add_ps(Stable ? b0v : _mm256_add_ps(b0v, _mm256_mul_ps(k.b1, st.s1)),
+                      _mm256_mul_ps(k.b2, st.s2));
     st.s2 = st.s1;
     st.s1 = v;
-    const __m256 finite = _mm256_and_ps(y, _mm256_cmp_ps(y, y, _CMP_ORD_Q));
+    const __m256 finite = Stable ? y : _mm256_and_ps(y, _mm256_cmp_ps(y, y, _CMP_ORD_Q));
     const __m256 clamped = _mm256_min_ps(_mm256_max_ps(finite, k.lo), k.hi);
     const __m256 t = _mm256_round_ps(clamped, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
     const __m256 term = _mm256_and_ps(t, k.magnitude);
@@ -311,6 +320,7 @@ inline __m256i load8x8(lane_reader* reader, __m128i x[8]) {
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
 }
 
+template <bool Stable>
 void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_terms& t, float* sums) {
     lane_reader reader[kLanes];
     uint64_t longest = 0;
@@ -337,12 +347,12 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
             const __m256i bits_b = load8x8(reader + 8, xb);
 #pragma GCC unroll 8
             for (int s = 0; s < 8; ++s) {
-                bandpass_step(a, xa[s], take_mask(bits_a, s), k);
-                bandpass_step(b, xb[s], take_mask(bits_b, s), k);
+                bandpass_step<Stable>(a, xa[s], take_mask(bits_a, s), k);
+                bandpass_step<Stable>(b, xb[s], take_mask(bits_b, s), k);
             }
         } else {
 #pragma GCC unroll 8
-            for (int s = 0; s < 8; ++s) bandpass_step(a, xa[s], take_mask(bits_a, s), k);
+            for (int s = 0; s < 8; ++s) bandpass_step<Stable>(a, xa[s], take_mask(bits_a, s), k);
         }
     }
     alignas(32) float out[16];
@@ -353,8 +363,18 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
 
 void bandpass_abs_sums_avx2(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
                             float* sums) {
+    // Stable: poles well inside the unit circle (a2 and a1 inside the
+    // stability triangle with a margin), so states stay bounded, and b1 = 0.
+    const bool stable = t.b1 == 0.0f && t.a2 > -0.9f && t.a2 < 0.9f && t.a1 > -0.9f * (1.0f + t.a2) &&
+                        t.a1 < 0.9f * (1.0f + t.a2) && t.b0 > -1e6f && t.b0 < 1e6f &&
+                        t.b2 > -1e6f && t.b2 < 1e6f;
     for (uint32_t base = 0; base < count; base += kLanes) {
-        bandpass_group(lanes + base, min_u32(kLanes, count - base), t, sums + base);
+        const uint32_t n = min_u32(kLanes, count - base);
+        if (stable) {
+            bandpass_group<true>(lanes + base, n, t, sums + base);
+        } else {
+            bandpass_group<false>(lanes + base, n, t, sums + base);
+        }
     }
 }
 
@@ -434,39 +454,71 @@ void window_sum_range_avx2(const uint16_t* image, uint32_t width, uint32_t heigh
     }
 }
 
-void resize_columns_avx2(const uint16_t* src, size_t width, const float* weights,
-                         const int32_t* indices, int32_t taps, float* acc) {
-    // Strips of 32 columns stay in registers over all taps; each column
-    // still sums its taps in order.
+// acc[c] += float(row[c]) * w for c < n, eight columns at a time.
+inline void multiply_add(float* acc, const uint16_t* row, size_t n, float w) {
+    const __m256 wv = _mm256_set1_ps(w);
     size_t c = 0;
-    for (; c + 32 <= width; c += 32) {
-        __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
-        for (int32_t j = 0; j < taps; ++j) {
-            const __m256 w = _mm256_set1_ps(weights[j]);
-            const uint16_t* row = src + static_cast<size_t>(indices[j] - 1) * width + c;
-            const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
-            const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 16));
-            const __m256 f0 = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(x)));
-            const __m256 f1 = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1)));
-            const __m256 f2 = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(y)));
-            const __m256 f3 = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(y, 1)));
-            a0 = _mm256_add_ps(a0, _mm256_mul_ps(f0, w));
-            a1 = _mm256_add_ps(a1, _mm256_mul_ps(f1, w));
-            a2 = _mm256_add_ps(a2, _mm256_mul_ps(f2, w));
-            a3 = _mm256_add_ps(a3, _mm256_mul_ps(f3, w));
-        }
-        _mm256_storeu_ps(acc + c, a0);
-        _mm256_storeu_ps(acc + c + 8, a1);
-        _mm256_storeu_ps(acc + c + 16, a2);
-        _mm256_storeu_ps(acc + c + 24, a3);
+    for (; c + 8 <= n; c += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c));
+        const __m256 f = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(x));
+        _mm256_storeu_ps(acc + c, _mm256_add_ps(_mm256_loadu_ps(acc + c), _mm256_mul_ps(f, wv)));
     }
-    for (; c < width; ++c) {
-        float sum = 0.0f;
-        for (int32_t j = 0; j < taps; ++j) {
-            sum += static_cast<float>(src[static_cast<size_t>(indices[j] - 1) * width + c]) *
-                   weights[j];
+    for (; c < n; ++c) acc[c] += static_cast<float>(row[c]) * w;
+}
+
+// The taps of every output row walk down the source rows (indices never
+// decrease along a row of taps), so the pass visits each source row once,
+// for a strip of columns, and adds it to every output row that has taps on
+// it, tap by tap in order. Each output value still sums its taps in order.
+void resize_columns_avx2(const uint16_t* src, size_t width, int32_t out_rows,
+                         const float* weights, const int32_t* indices, int32_t taps,
+                         float* inter) {
+    constexpr int32_t kMaxRows = 256;
+    constexpr size_t kStrip = 512;
+    bool monotone = out_rows > 0 && out_rows <= kMaxRows && taps > 0;
+    for (int32_t r = 0; monotone && r < out_rows; ++r) {
+        const int32_t* idx = indices + static_cast<size_t>(r) * static_cast<size_t>(taps);
+        for (int32_t j = 1; j < taps; ++j) monotone = monotone && idx[j] >= idx[j - 1];
+    }
+    if (!monotone) {
+        for (int32_t r = 0; r < out_rows; ++r) {
+            float* acc = inter + static_cast<size_t>(r) * width;
+            const size_t base = static_cast<size_t>(r) * static_cast<size_t>(taps);
+            for (size_t c = 0; c < width; ++c) acc[c] = 0.0f;
+            for (int32_t j = 0; j < taps; ++j) {
+                const uint16_t* row =
+                    src + static_cast<size_t>(indices[base + static_cast<size_t>(j)] - 1) * width;
+                multiply_add(acc, row, width, weights[base + static_cast<size_t>(j)]);
+            }
         }
-        acc[c] = sum;
+        return;
+    }
+    int32_t first = indices[0];
+    int32_t last = indices[taps - 1];
+    for (int32_t r = 1; r < out_rows; ++r) {
+        const int32_t* idx = indices + static_cast<size_t>(r) * static_cast<size_t>(taps);
+        first = idx[0] < first ? idx[0] : first;
+        last = idx[taps - 1] > last ? idx[taps - 1] : last;
+    }
+    for (size_t c0 = 0; c0 < width; c0 += kStrip) {
+        const size_t n = width - c0 < kStrip ? width - c0 : kStrip;
+        int32_t next[kMaxRows];
+        for (int32_t r = 0; r < out_rows; ++r) {
+            next[r] = 0;
+            float* acc = inter + static_cast<size_t>(r) * width + c0;
+            for (size_t c = 0; c < n; ++c) acc[c] = 0.0f;
+        }
+        for (int32_t y = first; y <= last; ++y) {
+            const uint16_t* row = src + static_cast<size_t>(y - 1) * width + c0;
+            for (int32_t r = 0; r < out_rows; ++r) {
+                const size_t base = static_cast<size_t>(r) * static_cast<size_t>(taps);
+                float* acc = inter + static_cast<size_t>(r) * width + c0;
+                while (next[r] < taps && indices[base + static_cast<size_t>(next[r])] == y) {
+                    multiply_add(acc, row, n, weights[base + static_cast<size_t>(next[r])]);
+                    ++next[r];
+                }
+            }
+        }
     }
 }
 

@@ -68,10 +68,12 @@ struct kernel_table {
     // and start column (len <= width); lowest/highest are updated.
     void (*window_sum_range)(const uint16_t* image, uint32_t width, uint32_t height, uint32_t len,
                              uint32_t* lowest, uint32_t* highest);
-    // One output row of the resampler's column pass: acc[c] = 0, then for
-    // j = 0 .. taps - 1 in order acc[c] += float(src row indices[j] - 1)[c]) * weights[j].
-    void (*resize_columns)(const uint16_t* src, size_t width, const float* weights,
-                           const int32_t* indices, int32_t taps, float* acc);
+    // The resampler's column pass: for each output row r < out_rows,
+    // inter[r * width + c] = 0, then for j = 0 .. taps - 1 in order
+    // += float(src[(indices[r * taps + j] - 1) * width + c]) * weights[r * taps + j].
+    void (*resize_columns)(const uint16_t* src, size_t width, int32_t out_rows,
+                           const float* weights, const int32_t* indices, int32_t taps,
+                           float* inter);
 };
 
 const kernel_table& scalar_kernels();

@@ -105,13 +105,19 @@ void window_sum_range_ref(const uint16_t* image, uint32_t width, uint32_t height
     }
 }
 
-void resize_columns_ref(const uint16_t* src, size_t width, const float* weights,
-                        const int32_t* indices, int32_t taps, float* acc) {
-    for (size_t c = 0; c < width; ++c) acc[c] = 0.0f;
-    for (int32_t j = 0; j < taps; ++j) {
-        const float w = weights[j];
-        const uint16_t* row = src + static_cast<size_t>(indices[j] - 1) * width;
-        for (size_t c = 0; c < width; ++c) acc[c] += static_cast<float>(row[c]) * w;
+void resize_columns_ref(const uint16_t* src, size_t width, int32_t out_rows,
+                        const float* weights, const int32_t* indices, int32_t taps,
+                        float* inter) {
+    for (int32_t r = 0; r < out_rows; ++r) {
+        float* acc = inter + static_cast<size_t>(r) * width;
+        const size_t base = static_cast<size_t>(r) * static_cast<size_t>(taps);
+        for (size_t c = 0; c < width; ++c) acc[c] = 0.0f;
+        for (int32_t j = 0; j < taps; ++j) {
+            const float w = weights[base + static_cast<size_t>(j)];
+            const uint16_t* row =
+                src + static_cast<size_t>(indices[base + static_cast<size_t>(j)] - 1) * width;
+            for (size_t c = 0; c < width; ++c) acc[c] += static_cast<float>(row[c]) * w;
+        }
     }
 }
 
