@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "context/bands.h"
 #include "orvane.h"
 
 namespace orvane {
@@ -134,9 +135,9 @@ struct cal_context {
     orvane::gain_columns gain_cols;
     // Kernel table chosen at creation (src/kernels); null means scalar.
     const orvane::kernel_table* kernels;
-    // Column sums of one band of window rows per image (vector kernels only).
-    int32_t band_first[orvane::kMaxRowLength];
-    int32_t band_second[orvane::kMaxRowLength];
+    // Column sums of window bands: first and second PD image, focus image
+    // (vector kernels only).
+    orvane::band_sums_store bands[3];
 };
 static_assert(offsetof(cal_context, state) == 356, "state region starts at byte 356");
 static_assert(offsetof(cal_context, sad_scratch) + sizeof(float) * 101 == 216823052,

@@ -5,12 +5,14 @@
 #include <cstddef>
 
 #include "gainmap/apply_fused.h"
+#include "pd/band_sums.h"
 
 namespace orvane {
 
 void black_and_gain(const kernel_table& k, uint16_t* image, uint16_t width, uint16_t height,
                     uint16_t black, const uint16_t* table, uint16_t table_cols,
-                    uint16_t table_rows, gain_columns& columns, const row_source* source) {
+                    uint16_t table_rows, gain_columns& columns, const row_source* source,
+                    band_sums_store* bands) {
     const size_t w = width;
     if (width == 0 || height == 0) return;
     if (table_cols == 0 || table_rows == 0) {
@@ -19,6 +21,7 @@ void black_and_gain(const kernel_table& k, uint16_t* image, uint16_t width, uint
             uint16_t* row = image + i * w;
             if (source != nullptr) k.every_other(source->first + i * source->stride, row, w);
             k.subtract_black(row, w, black);
+            if (bands != nullptr) add_row_to_bands(k, *bands, i);
         }
         return;
     }
@@ -57,6 +60,7 @@ void black_and_gain(const kernel_table& k, uint16_t* image, uint16_t width, uint
             k.black_gain_span(row, columns.frac, j, end, fy, gy, cells, black);
             j = end;
         }
+        if (bands != nullptr) add_row_to_bands(k, *bands, i);
     }
 }
 

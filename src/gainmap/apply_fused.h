@@ -19,8 +19,10 @@ struct row_source {
 // Same bytes as subtract_black(image, width, height, black) followed by
 // apply_gain_table(image, width, height, table, ...). With a source, each row
 // is gathered from it first (the image's previous contents are not read).
+// With `bands` (begun for this image), each finished row is added to them.
 void black_and_gain(const kernel_table& k, uint16_t* image, uint16_t width, uint16_t height,
                     uint16_t black, const uint16_t* table, uint16_t table_cols,
-                    uint16_t table_rows, gain_columns& columns, const row_source* source = nullptr);
+                    uint16_t table_rows, gain_columns& columns, const row_source* source = nullptr,
+                    band_sums_store* bands = nullptr);
 
 }  // namespace orvane

@@ -8,6 +8,7 @@
 
 #include "intake/focus_lanes.h"
 #include "kernels/use.h"
+#include "pd/band_sums.h"
 #include "pd/pd.h"
 
 namespace orvane {
@@ -267,9 +268,9 @@ uint32_t focus_sweep(cal_context& ctx, int16_t frame_index, const uint16_t* imag
                      uint16_t height) {
     if (const kernel_table* kernels = vector_kernels(ctx)) {
         uint32_t status = 0;
-        if (focus_sweep_lanes(*kernels, ctx, frame_index, image, width, height, &status)) {
-            return status;
-        }
+        const bool done = focus_sweep_lanes(*kernels, ctx, frame_index, image, width, height, &status);
+        ctx.bands[kBandsFocus].ready = 0;  // sums of this image are spent either way
+        if (done) return status;
     }
     const uint16_t rows = count_u16(ctx.settings.win_rows);
     const uint16_t cols = count_u16(ctx.settings.win_cols);

@@ -51,7 +51,9 @@ bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t fr
     int32_t* smooth = ctx.focus.smoothed;
     // Column sums of the current grid row's band, shared by its windows.
     band_plan band{};
+    const int32_t* band_sums = nullptr;
     uint32_t band_row = UINT32_MAX;
+    band_sums_store& store = ctx.bands[kBandsFocus];
     w = 0;
     while (w < count) {
         uint32_t end = w;
@@ -61,13 +63,22 @@ bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t fr
             const uint32_t grid_row = end / cols;
             if (grid_row != band_row) {
                 band_row = grid_row;
-                band = plan_band(image, width, height, static_cast<uint16_t>(grid_row), rows, cols,
-                                 ctx.settings.win_margin);
-                if (band.usable) band_column_sums(kernels, band, width, ctx.band_first);
+                const auto gi = static_cast<uint16_t>(grid_row);
+                const float margin = ctx.settings.win_margin;
+                band_sums = ready_band(store, image, width, height, rows, cols, margin, gi, &band);
+                if (band_sums == nullptr) {
+                    // Not summed while the image was written: sum the band now.
+                    store.ready = 0;
+                    band = plan_band(image, width, height, gi, rows, cols, margin);
+                    if (band.usable) {
+                        band_column_sums(kernels, band, width, store.sums);
+                        band_sums = store.sums;
+                    }
+                }
             }
-            if (band.usable) {
+            if (band_sums != nullptr) {
                 const size_t col0 = size_t(lane.origin - image) % width - band.col_begin;
-                std::copy(ctx.band_first + col0, ctx.band_first + col0 + lane.width, mean);
+                std::copy(band_sums + col0, band_sums + col0 + lane.width, mean);
             } else {
                 kernels.column_sums(lane.origin, lane.stride, lane.width, lane.height, mean);
             }

@@ -171,66 +171,85 @@ void row_sums_avx2(const uint16_t* origin, size_t stride, uint32_t ncols, uint32
     }
 }
 
+void accumulate_row_avx2(const uint16_t* src, uint32_t count, int32_t* sums) {
+    uint32_t c = 0;
+    for (; c + 16 <= count; c += 16) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + c));
+        auto* s0 = reinterpret_cast<__m256i*>(sums + c);
+        auto* s1 = reinterpret_cast<__m256i*>(sums + c + 8);
+        _mm256_storeu_si256(s0, _mm256_add_epi32(_mm256_loadu_si256(s0),
+                                                 _mm256_cvtepu16_epi32(_mm256_castsi256_si128(x))));
+        _mm256_storeu_si256(s1, _mm256_add_epi32(_mm256_loadu_si256(s1),
+                                                 _mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1))));
+    }
+    for (; c < count; ++c) sums[c] = static_cast<int32_t>(static_cast<uint32_t>(sums[c]) + src[c]);
+}
+
 // ---- focus: band-pass sequences of up to 16 windows side by side ---------
 
 // Reads one window in row-major order, eight samples at a time, and says
 // which of them fall in the summed columns.
 struct lane_reader {
-    const uint16_t* origin;
-    size_t stride;
+    // Address of the next sample, kept as an integer: it steps past the
+    // image after the last row, where a pointer may not go.
+    uintptr_t at;
+    uintptr_t row_skip;  // bytes from a row's end to the next row's start
     uint32_t width;
     uint32_t first;
     uint32_t last;
-    uint32_t row;
     uint32_t col;
     uint64_t remaining;
+    uintptr_t ahead;  // prefetch distance: two rows
 
     void start(const focus_lane& l) {
-        origin = l.origin;
-        stride = l.stride;
+        at = reinterpret_cast<uintptr_t>(l.origin);
+        row_skip = (l.stride - l.width) * sizeof(uint16_t);
+        ahead = 2 * l.stride * sizeof(uint16_t);
         width = l.width;
         first = l.first;
         last = l.last;
-        row = 0;
         col = 0;
         remaining = static_cast<uint64_t>(l.width) * l.height;
     }
     void idle() {
-        origin = nullptr;
+        at = 0;
         width = 0;
         remaining = 0;
+    }
+
+    uint32_t range_bits(uint32_t c) const {
+        const uint32_t lo = first > c ? min_u32(first - c, 8) : 0;
+        const uint32_t hi = last > c ? min_u32(last - c, 8) : 0;
+        return ((1u << hi) - 1u) & ~((1u << lo) - 1u);
     }
 
     // Eight samples (zeros past the end) and their column bits.
     __m128i next(uint32_t& bits) {
         if (remaining >= 8 && col + 8 <= width) {
-            const uint16_t* p = origin + row * stride + col;
-            // The windows' rows are far apart in the image: fetch two rows
-            // ahead (a prefetch never faults, and the address is formed
-            // without pointer arithmetic past the image).
-            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p) +
-                                                       4 * stride),
-                         _MM_HINT_T0);
-            const uint32_t lo = first > col ? min_u32(first - col, 8) : 0;
-            const uint32_t hi = last > col ? min_u32(last - col, 8) : 0;
-            bits = ((1u << hi) - 1u) & ~((1u << lo) - 1u);
+            const auto* p = reinterpret_cast<const __m128i*>(at);
+            // The windows' rows are far apart in the image: fetch ahead (a
+            // prefetch never faults).
+            _mm_prefetch(reinterpret_cast<const char*>(at + ahead), _MM_HINT_T0);
+            bits = col >= first && col + 8 <= last ? 0xFFu : range_bits(col);
             col += 8;
             remaining -= 8;
+            at += 8 * sizeof(uint16_t);
             if (col == width) {
                 col = 0;
-                ++row;
+                at += row_skip;
             }
-            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            return _mm_loadu_si128(p);
         }
         alignas(16) uint16_t s[8] = {};
         bits = 0;
         for (uint32_t k = 0; k < 8 && remaining > 0; ++k) {
-            s[k] = origin[row * stride + col];
+            s[k] = *reinterpret_cast<const uint16_t*>(at);
             if (col >= first && col < last) bits |= 1u << k;
             --remaining;
+            at += sizeof(uint16_t);
             if (++col == width) {
                 col = 0;
-                ++row;
+                at += row_skip;
             }
         }
         return _mm_load_si128(reinterpret_cast<const __m128i*>(s));
@@ -524,7 +543,8 @@ void resize_columns_avx2(const uint16_t* src, size_t width, int32_t out_rows,
 
 const kernel_table kAvx2 = {
     "avx2",           subtract_black_avx2, black_gain_span_avx2,   mean_image_avx2,
-    every_other_avx2, column_sums_avx2,    row_sums_avx2,          bandpass_abs_sums_avx2,
+    every_other_avx2, column_sums_avx2,    row_sums_avx2,          accumulate_row_avx2,
+    bandpass_abs_sums_avx2,
     window_sum_range_avx2, resize_columns_avx2,
 };
 

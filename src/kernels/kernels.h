@@ -59,7 +59,8 @@ struct kernel_table {
     // Row sums of the same, into profile[0, nrows).
     void (*row_sums)(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_t nrows,
                      int32_t* profile);
-    // Column sums of a window without the division (the focus profile).
+    // sums[c] += src[c] for c < count, modulo 2^32.
+    void (*accumulate_row)(const uint16_t* src, uint32_t count, int32_t* sums);
     // Band-pass filter and absolute sum of `count` windows, one float sum
     // per window into sums[].
     void (*bandpass_abs_sums)(const focus_lane* lanes, uint32_t count, const bandpass_terms& terms,

@@ -63,6 +63,12 @@ void row_sums_ref(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_
     }
 }
 
+void accumulate_row_ref(const uint16_t* src, uint32_t count, int32_t* sums) {
+    for (uint32_t c = 0; c < count; ++c) {
+        sums[c] = static_cast<int32_t>(static_cast<uint32_t>(sums[c]) + src[c]);
+    }
+}
+
 // The band-pass recurrence of bandpass_filter and the float sum of abs_sum,
 // one window after the other.
 void bandpass_abs_sums_ref(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
@@ -123,7 +129,8 @@ void resize_columns_ref(const uint16_t* src, size_t width, int32_t out_rows,
 
 const kernel_table kScalar = {
     "scalar",          subtract_black_ref, black_gain_span_ref,   mean_image_ref,
-    every_other_ref,   column_sums_ref,    row_sums_ref,          bandpass_abs_sums_ref,
+    every_other_ref,   column_sums_ref,    row_sums_ref,          accumulate_row_ref,
+    bandpass_abs_sums_ref,
     window_sum_range_ref, resize_columns_ref,
 };
 

@@ -42,4 +42,56 @@ void band_column_sums(const kernel_table& k, const band_plan& band, size_t strid
     k.column_sums(band.origin, stride, band.width, band.height, sums);
 }
 
+bool begin_bands(band_sums_store& store, const uint16_t* image, uint16_t width, uint16_t height,
+                 uint16_t rows, uint16_t cols, float margin) {
+    store.ready = 0;
+    if (rows == 0 || rows > kMaxBands) return false;
+    uint32_t offset = 0;
+    for (uint16_t i = 0; i < rows; ++i) {
+        const band_plan band = plan_band(image, width, height, i, rows, cols, margin);
+        if (!band.usable || band.width > kBandStore - offset) return false;
+        store.row0[i] = static_cast<uint32_t>(static_cast<size_t>(band.origin - image) / width);
+        store.nrows[i] = band.height;
+        store.col_begin[i] = band.col_begin;
+        store.ncols[i] = band.width;
+        store.offset[i] = offset;
+        offset += band.width;
+    }
+    std::fill(store.sums, store.sums + offset, 0);
+    store.image = image;
+    store.width = width;
+    store.height = height;
+    store.rows = rows;
+    store.cols = cols;
+    store.margin = margin;
+    store.ready = 1;
+    return true;
+}
+
+void add_row_to_bands(const kernel_table& k, band_sums_store& store, uint32_t y) {
+    const uint16_t* row = store.image + static_cast<size_t>(y) * store.width;
+    for (uint16_t i = 0; i < store.rows; ++i) {
+        if (y - store.row0[i] < store.nrows[i] && y >= store.row0[i]) {
+            k.accumulate_row(row + store.col_begin[i], store.ncols[i],
+                             store.sums + store.offset[i]);
+        }
+    }
+}
+
+const int32_t* ready_band(const band_sums_store& store, const uint16_t* image, uint16_t width,
+                          uint16_t height, uint16_t rows, uint16_t cols, float margin, uint16_t i,
+                          band_plan* band) {
+    if (store.ready == 0 || store.image != image || store.width != width ||
+        store.height != height || store.rows != rows || store.cols != cols ||
+        !(store.margin == margin) || i >= rows) {
+        return nullptr;
+    }
+    band->usable = true;
+    band->origin = image + static_cast<size_t>(store.row0[i]) * width + store.col_begin[i];
+    band->col_begin = store.col_begin[i];
+    band->width = store.ncols[i];
+    band->height = store.nrows[i];
+    return store.sums + store.offset[i];
+}
+
 }  // namespace orvane

@@ -53,12 +53,30 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
     for (uint16_t i = 0; i < rows; ++i) {
         // Horizontal profiles of a grid row are slices of its band's sums.
         band_plan band{};
+        const int32_t* sums_first = nullptr;
+        const int32_t* sums_second = nullptr;
         if (vk != nullptr && !vertical) {
-            band = plan_band(first, width, height, i, rows, cols, margin);
-            if (band.usable) {
-                band_column_sums(*vk, band, width, ctx.band_first);
-                band.origin = second + (band.origin - first);
-                band_column_sums(*vk, band, width, ctx.band_second);
+            band_sums_store& store_first = ctx.bands[kBandsFirst];
+            band_sums_store& store_second = ctx.bands[kBandsSecond];
+            band_plan other{};
+            sums_first = ready_band(store_first, first, width, height, rows, cols, margin, i, &band);
+            sums_second =
+                ready_band(store_second, second, width, height, rows, cols, margin, i, &other);
+            if (sums_first == nullptr || sums_second == nullptr) {
+                // Not summed while the images were written: sum the band now.
+                store_first.ready = 0;
+                store_second.ready = 0;
+                sums_first = nullptr;
+                sums_second = nullptr;
+                band = plan_band(first, width, height, i, rows, cols, margin);
+                if (band.usable) {
+                    band_column_sums(*vk, band, width, store_first.sums);
+                    other = band;
+                    other.origin = second + (band.origin - first);
+                    band_column_sums(*vk, other, width, store_second.sums);
+                    sums_first = store_first.sums;
+                    sums_second = store_second.sums;
+                }
             }
         }
         for (uint16_t j = 0; j < cols; ++j) {
@@ -82,12 +100,10 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
             if (in_place) {
                 ncols = view_first.width;
                 nrows = view_first.height;
-                if (band.usable) {
+                if (sums_first != nullptr) {
                     const size_t col0 = size_t(view_first.origin - first) % width - band.col_begin;
-                    std::copy(ctx.band_first + col0, ctx.band_first + col0 + ncols,
-                              buf.profile_first);
-                    std::copy(ctx.band_second + col0, ctx.band_second + col0 + ncols,
-                              buf.profile_second);
+                    std::copy(sums_first + col0, sums_first + col0 + ncols, buf.profile_first);
+                    std::copy(sums_second + col0, sums_second + col0 + ncols, buf.profile_second);
                 } else {
                     const auto sums = vertical ? vk->row_sums : vk->column_sums;
                     sums(view_first.origin, width, ncols, nrows, buf.profile_first);
@@ -125,6 +141,9 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
         }
     }
 
+    // The images change after the sweep: their band sums are spent.
+    ctx.bands[kBandsFirst].ready = 0;
+    ctx.bands[kBandsSecond].ready = 0;
     slot.lens_position = static_cast<int16_t>(static_cast<uint16_t>(lens_position));
 
     if (frame_index == 0) {

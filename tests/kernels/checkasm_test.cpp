@@ -157,6 +157,20 @@ TEST_P(Kernels, ColumnAndRowSums) {
     }
 }
 
+TEST_P(Kernels, AccumulateRow) {
+    rng r(10);
+    for (int round = 0; round < kRounds; ++round) {
+        const uint32_t n = r.size(200);
+        const auto row = r.samples(n);
+        std::vector<int32_t> a(n + 2);
+        for (auto& v : a) v = static_cast<int32_t>(r.gen());  // wraps past INT32_MAX too
+        auto b = a;
+        ref.accumulate_row(row.data(), n, a.data());
+        vec.accumulate_row(row.data(), n, b.data());
+        ASSERT_TRUE(same_bytes(a, b)) << "round " << round;
+    }
+}
+
 TEST_P(Kernels, ColumnSumsWrapModulo2To32) {
     // 65,537 rows of 65535 exceed 32 bits: the sums wrap alike.
     const uint32_t rows = 65537;
