@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -375,11 +376,14 @@ INSTANTIATE_TEST_SUITE_P(VectorTables, Kernels, ::testing::ValuesIn(vector_table
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Kernels);
 
 TEST(KernelDispatch, ScalarIsForcedByTheEnvironment) {
+    const char* before = std::getenv("ORVANE_CPU");
+    const std::string saved = before != nullptr ? before : "";
     setenv("ORVANE_CPU", "scalar", 1);
     EXPECT_EQ(&orvane::select_kernels(), &orvane::scalar_kernels());
     unsetenv("ORVANE_CPU");
     const kernel_table* best = orvane::avx2_kernels();
     EXPECT_EQ(&orvane::select_kernels(), best != nullptr ? best : &orvane::scalar_kernels());
+    if (before != nullptr) setenv("ORVANE_CPU", saved.c_str(), 1);
 }
 
 }  // namespace

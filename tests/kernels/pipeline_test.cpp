@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -20,10 +21,22 @@ struct context_deleter {
 };
 using context_ptr = std::unique_ptr<cal_context, context_deleter>;
 
+// A context on the scalar or on the best kernels, whatever the caller's
+// environment says; the environment is restored afterwards.
 context_ptr create(const cal_settings& s, bool scalar) {
-    if (scalar) setenv("ORVANE_CPU", "scalar", 1);
+    const char* before = std::getenv("ORVANE_CPU");
+    const std::string saved = before != nullptr ? before : "";
+    if (scalar) {
+        setenv("ORVANE_CPU", "scalar", 1);
+    } else {
+        unsetenv("ORVANE_CPU");
+    }
     context_ptr ctx(Orvane_create(&s));
-    unsetenv("ORVANE_CPU");
+    if (before != nullptr) {
+        setenv("ORVANE_CPU", saved.c_str(), 1);
+    } else {
+        unsetenv("ORVANE_CPU");
+    }
     return ctx;
 }
 
@@ -115,7 +128,7 @@ void append(std::vector<uint8_t>& out, const T& rec) {
 sweep_output run(const variant& v, layout kind, uint32_t w, uint32_t h, bool scalar, bool featureless) {
     const cal_settings s = settings_of(v);
     context_ptr ctx = create(s, scalar);
-    EXPECT_EQ(ctx->kernels, scalar ? &orvane::scalar_kernels() : &orvane::select_kernels());
+    EXPECT_EQ(ctx->kernels, scalar ? &orvane::scalar_kernels() : orvane::avx2_kernels());
     sweep_output out;
     renderer rd{w, h, 12345};
     const bool vertical = kind == layout::vertical;
