@@ -1,4 +1,5 @@
 #include "context/context.h"
+#include "kernels/kernels.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@ ORVANE_API cal_context* Orvane_create(const cal_settings* settings) {
     ctx->state.focus_abs_sum = settings->focus_abs_sum;
     ctx->state.sweep_frames = static_cast<int16_t>(settings->sweep_frames);
     ctx->state.frames_added = 0;
+    ctx->kernels = &orvane::select_kernels();
     return ctx;
 }
 

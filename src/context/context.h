@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "context/bands.h"
 #include "context/capacity.h"
 #include "orvane.h"
 #include "orvane_state.h"
@@ -14,6 +15,8 @@ namespace orvane {
 // The state region's layout is the public one of the state dump.
 using ::cal_state;
 using ::frame_slot;
+
+struct kernel_table;
 
 // Working tables of the focus measure and the profile filter, sized for the
 // longest row an image can have so no window that fits the cut-out buffer is
@@ -55,6 +58,11 @@ struct cal_context {
     float sad_scratch[101];
     orvane::focus_tables focus;
     orvane::gain_columns gain_cols;
+    // Kernel table chosen at creation (src/kernels); null means scalar.
+    const orvane::kernel_table* kernels;
+    // Column sums of window bands: first and second PD image, focus image
+    // (vector kernels only).
+    orvane::band_sums_store bands[3];
 };
 static_assert(offsetof(cal_context, state) == 356, "state region starts at byte 356");
 static_assert(offsetof(cal_context, sad_scratch) + sizeof(float) * 101 == 216823052,

@@ -10,6 +10,8 @@
 
 namespace orvane {
 
+struct kernel_table;
+
 float cubic_kernel(float x);
 void resize_contributions(int32_t in_len, int32_t out_len, float scale, float kernel_width,
                           float* weights, int32_t* indices, int32_t taps);
@@ -37,8 +39,10 @@ private:
 };
 
 // false (dst untouched) when the scratch was not reserved for this shape.
+// `vk`: vector kernels for the column pass (same bytes), or nullptr.
 bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, uint16_t* dst,
-                    int32_t dst_width, int32_t dst_height, resize_scratch& scratch);
+                    int32_t dst_width, int32_t dst_height, resize_scratch& scratch,
+                    const kernel_table* vk = nullptr);
 // Same, with its own scratch; false (dst untouched) when it cannot be obtained.
 bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, uint16_t* dst,
                     int32_t dst_width, int32_t dst_height);

@@ -3,6 +3,7 @@
 
 #include "context/numeric.h"
 #include "gainmap/gainmap.h"
+#include "kernels/use.h"
 #include "sensor/sensor.h"
 
 namespace orvane {
@@ -38,14 +39,19 @@ void window_sum_range(const uint16_t* image, uint32_t width, uint32_t height, ui
 // 1) * len and mean < min_level is sum < min_level * len: only the extreme
 // window sums need comparing, and no window divides.
 uint32_t exposure_flags(const uint16_t* first, const uint16_t* second, uint16_t width,
-                        uint16_t height, const gain_limits& limits) {
+                        uint16_t height, const gain_limits& limits, const kernel_table* vk) {
     uint32_t len = limits.level_window;
     if (len == 0 || len >= width) len = 2;
     if (len > width) return 0;  // a one-sample row holds no window
     uint32_t lowest = UINT32_MAX;
     uint32_t highest = 0;
-    window_sum_range(first, width, height, len, lowest, highest);
-    window_sum_range(second, width, height, len, lowest, highest);
+    if (vk != nullptr) {
+        vk->window_sum_range(first, width, height, len, &lowest, &highest);
+        vk->window_sum_range(second, width, height, len, &lowest, &highest);
+    } else {
+        window_sum_range(first, width, height, len, lowest, highest);
+        window_sum_range(second, width, height, len, lowest, highest);
+    }
     uint32_t flags = 0;
     if (highest >= (static_cast<uint64_t>(limits.max_level) + 1) * len) flags |= kLevelHigh;
     if (lowest < static_cast<uint64_t>(limits.min_level) * len) flags |= kLevelLow;
@@ -114,14 +120,15 @@ uint32_t generate_gain_tables(cal_context& ctx, const uint16_t* first, const uin
     ctx.state.gain_cols = cols;
     ctx.state.gain_rows = rows;
 
-    resize_bicubic(first, width, height, table_a, cols, rows, scratch);
-    resize_bicubic(second, width, height, table_b, cols, rows, scratch);
+    const kernel_table* vk = vector_kernels(ctx);
+    resize_bicubic(first, width, height, table_a, cols, rows, scratch, vk);
+    resize_bicubic(second, width, height, table_b, cols, rows, scratch, vk);
     subtract_black(table_a, cols, rows, black);
     subtract_black(table_b, cols, rows, black);
 
     const size_t cells = static_cast<size_t>(cols) * rows;
     uint32_t flags = levels_to_gains(table_a, table_b, cells, shift, limits.max_gain);
-    flags |= exposure_flags(first, second, width, height, limits);
+    flags |= exposure_flags(first, second, width, height, limits, vk);
     return flags;
 }
 

@@ -8,6 +8,9 @@
 
 #include "context/context.h"
 #include "context/numeric.h"
+#include "intake/focus_lanes.h"
+#include "kernels/use.h"
+#include "pd/band_sums.h"
 #include "pd/pd.h"
 
 namespace orvane {
@@ -265,6 +268,12 @@ bool focus_sweep_fits(const cal_context& ctx, int32_t frame_index, uint16_t widt
 
 uint32_t focus_sweep(cal_context& ctx, int16_t frame_index, const uint16_t* image, uint16_t width,
                      uint16_t height) {
+    if (const kernel_table* kernels = vector_kernels(ctx)) {
+        uint32_t status = 0;
+        const bool done = focus_sweep_lanes(*kernels, ctx, frame_index, image, width, height, &status);
+        ctx.bands[kBandsFocus].ready = 0;  // sums of this image are spent either way
+        if (done) return status;
+    }
     const uint16_t rows = count_u16(ctx.settings.win_rows);
     const uint16_t cols = count_u16(ctx.settings.win_cols);
     ctx.state.win_rows = rows;

@@ -6,8 +6,11 @@
 
 #include "context/context.h"
 #include "context/numeric.h"
+#include "gainmap/apply_fused.h"
 #include "gainmap/gainmap.h"
 #include "intake/focus.h"
+#include "kernels/use.h"
+#include "pd/band_sums.h"
 #include "pd/pd.h"
 #include "sensor/sensor.h"
 
@@ -64,6 +67,35 @@ void build_channel_image(const uint16_t* raw, const sensor_cfg& cfg, const chann
         uint16_t* dst = out + r * plan.width;
         for (size_t s = 0; s < plan.width; ++s) dst[s] = row[2 * s];
     }
+}
+
+// Whether two images of `count` samples share no sample: the vector passes
+// read ahead of what they write, so they need separate images.
+bool images_apart(const uint16_t* a, const uint16_t* b, size_t count) {
+    const auto x = reinterpret_cast<uintptr_t>(a);
+    const auto y = reinterpret_cast<uintptr_t>(b);
+    const uintptr_t bytes = count * sizeof(uint16_t);
+    return x + bytes <= y || y + bytes <= x;
+}
+
+// The context's band store `slot` begun for the window grid on `image`, or
+// nullptr when the grid's bands cannot be summed that way.
+band_sums_store* window_bands(cal_context& ctx, int slot, const uint16_t* image, uint16_t width,
+                              uint16_t height) {
+    band_sums_store& store = ctx.bands[slot];
+    const bool ok = begin_bands(store, image, width, height, count_u16(ctx.settings.win_rows),
+                                count_u16(ctx.settings.win_cols), ctx.settings.win_margin);
+    return ok ? &store : nullptr;
+}
+
+// Where row r of the channel image starts in the raw frame, and the step
+// between its rows.
+row_source channel_rows(const uint16_t* raw, const sensor_cfg& cfg) {
+    const uint32_t phase = static_cast<uint32_t>(cfg.bayer_channel - 1);
+    const size_t cb = phase & 1u;
+    const size_t rb = (phase >> 1) & 1u;
+    const size_t stride = cfg.image_width;
+    return {raw + (cfg.margin_y + rb) * stride + cfg.margin_x + cb, 2 * stride};
 }
 
 void averaged_table(const uint16_t* a, const uint16_t* b, uint16_t* out) {
@@ -141,13 +173,19 @@ uint32_t prepare_raw(const cal_context& ctx, const raw_layout& layout, const sen
 // Extraction, black level and gains into the layout's two PD images.
 uint32_t correct_pd_images(const uint16_t* raw, const raw_frame& frame, const raw_layout& layout,
                            const gainmap& map, uint16_t* first, uint16_t* second,
-                           gain_columns& columns) {
+                           gain_columns& columns, const kernel_table* vk) {
     uint16_t width = 0;
     uint16_t height = 0;
     const uint32_t status = layout.extract(raw, frame.cfg, first, second, &width, &height);
     if (status != 0) return status;
     const uint16_t* table_first = layout.vertical ? map.left_v : map.left;
     const uint16_t* table_second = layout.vertical ? map.right_v : map.right;
+    if (vk != nullptr) {
+        const uint16_t black = frame.cfg.black_level;
+        black_and_gain(*vk, first, width, height, black, table_first, map.cols, map.rows, columns);
+        black_and_gain(*vk, second, width, height, black, table_second, map.cols, map.rows, columns);
+        return 0;
+    }
     subtract_black(first, width, height, frame.cfg.black_level);
     subtract_black(second, width, height, frame.cfg.black_level);
     apply_gain_table(first, width, height, table_first, map.cols, map.rows, columns);
@@ -168,7 +206,7 @@ uint32_t add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position, c
     uint16_t* first = layout.vertical ? ctx->img_left_v : ctx->img_left;
     uint16_t* second = layout.vertical ? ctx->img_right_v : ctx->img_right;
     const uint32_t extracted =
-        correct_pd_images(raw, frame, layout, *map, first, second, ctx->gain_cols);
+        correct_pd_images(raw, frame, layout, *map, first, second, ctx->gain_cols, vector_kernels(*ctx));
     if (extracted != 0) return extracted;
 
     const uint32_t swept = layout.sweep(*ctx, index, lens_position, first, second, frame.width,
@@ -179,12 +217,22 @@ uint32_t add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position, c
     if (layout.detect(raw, frame.cfg) != 0) return kHardFailure;
 
     // The channel image replaces the first PD image, which the sweep is done with.
-    build_channel_image(raw, frame.cfg, frame.channel, first);
-    ctx->state.bayer_channel = static_cast<uint8_t>(frame.cfg.bayer_channel);
-    subtract_black(first, frame.channel.width, frame.channel.height, frame.cfg.black_level);
     uint16_t table[kMaxGainCells];
     averaged_table(layout.vertical ? map->left_v : map->left,
                    layout.vertical ? map->right_v : map->right, table);
+    if (const kernel_table* vk = vector_kernels(*ctx)) {
+        // Gathered, black-corrected and gain-corrected row by row.
+        ctx->state.bayer_channel = static_cast<uint8_t>(frame.cfg.bayer_channel);
+        const row_source source = channel_rows(raw, frame.cfg);
+        band_sums_store* bands = window_bands(*ctx, kBandsFocus, first, frame.channel.width,
+                                              frame.channel.height);
+        black_and_gain(*vk, first, frame.channel.width, frame.channel.height, frame.cfg.black_level,
+                       table, map->cols, map->rows, ctx->gain_cols, &source, bands);
+        return focus_sweep(*ctx, index, first, frame.channel.width, frame.channel.height);
+    }
+    build_channel_image(raw, frame.cfg, frame.channel, first);
+    ctx->state.bayer_channel = static_cast<uint8_t>(frame.cfg.bayer_channel);
+    subtract_black(first, frame.channel.width, frame.channel.height, frame.cfg.black_level);
     apply_gain_table(first, frame.channel.width, frame.channel.height, table, map->cols, map->rows,
                      ctx->gain_cols);
     return swept | focus_sweep(*ctx, index, first, frame.channel.width, frame.channel.height);
@@ -202,7 +250,22 @@ bool dual_fits(const cal_context& ctx, int16_t frame_index, uint16_t width, uint
 }
 
 void correct_dual_images(uint16_t* left, uint16_t* right, uint16_t width, uint16_t height,
-                         uint16_t black, const gainmap& map, gain_columns& columns) {
+                         uint16_t black, const gainmap& map, gain_columns& columns,
+                         const kernel_table* vk, cal_context& ctx) {
+    if (vk != nullptr) {
+        // The PD sweep's column sums are taken while the rows are written,
+        // unless the two images share memory (then the second pass rewrites
+        // the first image).
+        const bool apart = images_apart(left, right, static_cast<size_t>(width) * height);
+        band_sums_store* first = apart ? window_bands(ctx, kBandsFirst, left, width, height) : nullptr;
+        band_sums_store* second =
+            apart ? window_bands(ctx, kBandsSecond, right, width, height) : nullptr;
+        black_and_gain(*vk, left, width, height, black, map.left, map.cols, map.rows, columns,
+                       nullptr, first);
+        black_and_gain(*vk, right, width, height, black, map.right, map.cols, map.rows, columns,
+                       nullptr, second);
+        return;
+    }
     subtract_black(left, width, height, black);
     subtract_black(right, width, height, black);
     apply_gain_table(left, width, height, map.left, map.cols, map.rows, columns);
@@ -244,14 +307,25 @@ ORVANE_API uint32_t Orvane_add_raw_2pd(cal_context* ctx, int32_t frame_index, in
         (lens_position_f < ctx->settings.lens_min || lens_position_f > ctx->settings.lens_max)
             ? kLensOutOfRange
             : 0u;
-    correct_dual_images(left, right, w, h, low16u(black_level), *map, ctx->gain_cols);
+    correct_dual_images(left, right, w, h, low16u(black_level), *map, ctx->gain_cols,
+                        vector_kernels(*ctx), *ctx);
     const uint32_t swept = pd_sweep(*ctx, index, lens_position, left, right, w, h, *map,
                                     count_u16(ctx->settings.pd_pitch_2pd));
 
     // The focus measure runs on the mean of the two corrected images.
     const size_t count = static_cast<size_t>(w) * h;
-    for (size_t i = 0; i < count; ++i) {
-        left[i] = static_cast<uint16_t>((static_cast<uint32_t>(left[i]) + right[i]) / 2);
+    const kernel_table* vk = vector_kernels(*ctx);
+    if (vk != nullptr && images_apart(left, right, count)) {
+        // Row by row, each finished row summed into the focus windows' bands.
+        band_sums_store* bands = window_bands(*ctx, kBandsFocus, left, w, h);
+        for (uint32_t y = 0; y < h; ++y) {
+            vk->mean_image(left + size_t(y) * w, right + size_t(y) * w, w);
+            if (bands != nullptr) add_row_to_bands(*vk, *bands, y);
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i) {
+            left[i] = static_cast<uint16_t>((static_cast<uint32_t>(left[i]) + right[i]) / 2);
+        }
     }
     const uint32_t focus = focus_sweep(*ctx, index, left, w, h);
     return lens | swept | focus;
@@ -267,7 +341,8 @@ ORVANE_API uint32_t Orvane_get_raw_pd(cal_context* ctx, const uint16_t* raw, con
     const uint32_t ready = prepare_raw(*ctx, kHorizontal, *cfg, *map, 1, false, frame);
     if (ready != 0) return ready;
     const uint32_t extracted = correct_pd_images(raw, frame, kHorizontal, *map, ctx->img_left,
-                                                 ctx->img_right, ctx->gain_cols);
+                                                 ctx->img_right, ctx->gain_cols,
+                                                 vector_kernels(*ctx));
     if (extracted != 0) return extracted;
     const uint32_t swept = pd_sweep(*ctx, 1, 0, ctx->img_left, ctx->img_right, frame.width,
                                     frame.height, *map, frame.pitch);
@@ -284,7 +359,8 @@ ORVANE_API uint32_t Orvane_get_raw_pd_2pd(cal_context* ctx, uint16_t* left, uint
     const uint16_t w = low16u(width);
     const uint16_t h = low16u(height);
     if (!dual_fits(*ctx, 1, w, h, *map, false)) return kHardFailure;
-    correct_dual_images(left, right, w, h, low16u(black_level), *map, ctx->gain_cols);
+    correct_dual_images(left, right, w, h, low16u(black_level), *map, ctx->gain_cols,
+                        vector_kernels(*ctx), *ctx);
     const uint32_t swept =
         pd_sweep(*ctx, 1, 0, left, right, w, h, *map, count_u16(ctx->settings.pd_pitch_2pd));
     write_pd_map(*ctx, *out);

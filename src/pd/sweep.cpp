@@ -5,7 +5,10 @@
 
 #include "context/context.h"
 #include "context/numeric.h"
+#include "kernels/use.h"
 #include "pd/pd.h"
+#include "pd/band_sums.h"
+#include "pd/roi_view.h"
 
 namespace orvane {
 
@@ -38,6 +41,7 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
 
     ctx.state.win_cols = cols;
     ctx.state.win_rows = rows;
+    const kernel_table* vk = vector_kernels(ctx);
 
     frame_slot& slot = ctx.state.slots[frame_index];
     const uint16_t s_range = shift_range_of(ctx, pd_pitch);
@@ -49,18 +53,66 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
     uint16_t ncols = 0;
     uint16_t nrows = 0;
     for (uint16_t i = 0; i < rows; ++i) {
+        // Horizontal profiles of a grid row are slices of its band's sums.
+        band_plan band{};
+        const int32_t* sums_first = nullptr;
+        const int32_t* sums_second = nullptr;
+        if (vk != nullptr && !vertical) {
+            band_sums_store& store_first = ctx.bands[kBandsFirst];
+            band_sums_store& store_second = ctx.bands[kBandsSecond];
+            band_plan other{};
+            sums_first = ready_band(store_first, first, width, height, rows, cols, margin, i, &band);
+            sums_second =
+                ready_band(store_second, second, width, height, rows, cols, margin, i, &other);
+            if (sums_first == nullptr || sums_second == nullptr) {
+                // Not summed while the images were written: sum the band now.
+                store_first.ready = 0;
+                store_second.ready = 0;
+                sums_first = nullptr;
+                sums_second = nullptr;
+                band = plan_band(first, width, height, i, rows, cols, margin);
+                if (band.usable) {
+                    band_column_sums(*vk, band, width, store_first.sums);
+                    other = band;
+                    other.origin = second + (band.origin - first);
+                    band_column_sums(*vk, other, width, store_second.sums);
+                    sums_first = store_first.sums;
+                    sums_second = store_second.sums;
+                }
+            }
+        }
         for (uint16_t j = 0; j < cols; ++j) {
             const uint32_t w = uint32_t(i) * cols + j;
             const roi_rect rect = window_rect(i, j, rows, cols, margin);
+            // The vector kernels read a window inside the image where it lies.
+            roi_view view_first{};
+            roi_view view_second{};
+            const bool in_place = vk != nullptr &&
+                                  roi_in_place(first, width, height, rect, &view_first) &&
+                                  roi_in_place(second, width, height, rect, &view_second);
             const uint32_t status_first =
-                cut_roi(first, width, height, rect, buf.roi_first, &ncols, &nrows);
+                in_place ? 0u : cut_roi(first, width, height, rect, buf.roi_first, &ncols, &nrows);
             const uint32_t status_second =
-                cut_roi(second, width, height, rect, buf.roi_second, &ncols, &nrows);
+                in_place ? 0u
+                         : cut_roi(second, width, height, rect, buf.roi_second, &ncols, &nrows);
 
             std::fill(buf.profile_first, buf.profile_first + kProfileCapacity, 0);
             std::fill(buf.profile_second, buf.profile_second + kProfileCapacity, 0);
             uint16_t n;
-            if (vertical) {
+            if (in_place) {
+                ncols = view_first.width;
+                nrows = view_first.height;
+                if (sums_first != nullptr) {
+                    const size_t col0 = size_t(view_first.origin - first) % width - band.col_begin;
+                    std::copy(sums_first + col0, sums_first + col0 + ncols, buf.profile_first);
+                    std::copy(sums_second + col0, sums_second + col0 + ncols, buf.profile_second);
+                } else {
+                    const auto sums = vertical ? vk->row_sums : vk->column_sums;
+                    sums(view_first.origin, width, ncols, nrows, buf.profile_first);
+                    sums(view_second.origin, width, ncols, nrows, buf.profile_second);
+                }
+                n = vertical ? nrows : ncols;
+            } else if (vertical) {
                 row_sums(buf.roi_first, ncols, nrows, buf.profile_first);
                 row_sums(buf.roi_second, ncols, nrows, buf.profile_second);
                 n = nrows;
@@ -91,6 +143,9 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
         }
     }
 
+    // The images change after the sweep: their band sums are spent.
+    ctx.bands[kBandsFirst].ready = 0;
+    ctx.bands[kBandsSecond].ready = 0;
     slot.lens_position = static_cast<int16_t>(static_cast<uint16_t>(lens_position));
 
     if (frame_index == 0) {

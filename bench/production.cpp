@@ -1,0 +1,430 @@
+// Production workloads through the public entry points, with the demo's
+// tuning (line-pattern focus, 8 x 6 windows, margin 0.25, 5-tap filter,
+// 17 x 13 gain grid), once with the vectorised kernels and once with the
+// scalar ones (contexts created under ORVANE_CPU=scalar), in the same run.
+// Frames are bar charts with noise and a disparity that changes over the
+// sweep. Prints medians per workload and the scalar/vector ratio, and checks
+// that both paths leave identical gain maps, DCC maps, statuses and dumps.
+//
+// Usage: orvane_production [repetitions] [workload letters, e.g. "abcd"] [vector|scalar]
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "orvane.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+double ms_since(clock_type::time_point t0) {
+    return std::chrono::duration<double, std::milli>(clock_type::now() - t0).count();
+}
+
+// CPU time of this thread: on a shared machine it is far steadier than the
+// wall clock, which also counts the time other processes hold the core.
+double cpu_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec * 1e-6;
+}
+
+// Wall and CPU time of one timed call.
+struct stopwatch {
+    clock_type::time_point wall;
+    double cpu;
+    stopwatch() : wall(clock_type::now()), cpu(cpu_ms()) {}
+};
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+constexpr int kFrames = 12;
+constexpr uint16_t kBlack = 64;
+constexpr double kPeriod = 64.0;  // bar period in sensor pixels
+
+cal_settings demo_settings() {
+    cal_settings s{};
+    s.focus_abs_sum = 0;  // line-pattern focus
+    s.focus_tapered = 0;
+    s.gain_rows = 13;
+    s.gain_cols = 17;
+    s.gain_shift = 9;
+    s.win_cols = 8;
+    s.win_rows = 6;
+    s.win_margin = 0.25f;
+    s.dcc_shift = 10;
+    const float taps[5] = {1.0f / 16, 4.0f / 16, 6.0f / 16, 4.0f / 16, 1.0f / 16};
+    std::memcpy(s.filter_taps, taps, sizeof taps);
+    s.filter_tap_count = 5;
+    s.sweep_frames = kFrames;
+    s.max_shift = 32;
+    s.trim_frames = 1;
+    s.min_pd_range = 8;
+    for (float& limit : s.dcc_dev_limit) limit = 0.05f;
+    s.residual_limit = 0.02f;
+    s.pd_pitch_2pd = 1;
+    s.lens_min = 0.0f;
+    s.lens_max = 1023.0f;
+    return s;
+}
+
+gain_limits demo_limits() { return gain_limits{3 * 512, kBlack + 64, 4095 - 64, 8}; }
+
+// Deterministic noise: a 64-bit xorshift stream.
+struct noise {
+    uint64_t s;
+    explicit noise(uint64_t seed) : s(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    int next() {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        return static_cast<int>((s >> 40) % 17) - 8;  // -8 .. 8
+    }
+};
+
+// Disparity (sensor pixels) and blur of frame k: the lens crosses focus
+// between frames 5 and 6.
+double disparity_of(int k) { return (k - 5.5) * 2.5; }
+double lens_of(int k) { return 100.0 + 60.0 * k; }
+
+// One row of the chart as seen by a phase shifted by `shift` pixels; the bar
+// edges soften with the defocus.
+std::vector<double> chart_row(int width, double shift, double defocus) {
+    const double sharp = 6.0 / (1.0 + std::fabs(defocus));
+    std::vector<double> row(static_cast<size_t>(width));
+    for (int x = 0; x < width; ++x) {
+        const double phase = 2.0 * M_PI * (x + shift) / kPeriod;
+        row[static_cast<size_t>(x)] = 0.5 + 0.5 * std::tanh(sharp * std::sin(phase));
+    }
+    return row;
+}
+
+// Vignetting over the field, 1 in the centre.
+double shade(int x, int y, int w, int h) {
+    const double dx = (x - 0.5 * w) / w;
+    const double dy = (y - 0.5 * h) / h;
+    return 1.0 - 0.5 * (dx * dx + dy * dy);
+}
+
+uint16_t level(double v) {
+    return static_cast<uint16_t>(std::clamp(v, 0.0, 4095.0));
+}
+
+// Dual-photodiode pair of frame k (k < 0: flat field).
+void render_dual(int w, int h, int k, std::vector<uint16_t>& left, std::vector<uint16_t>& right) {
+    left.resize(static_cast<size_t>(w) * h);
+    right.resize(left.size());
+    const bool flat = k < 0;
+    const double d = flat ? 0.0 : disparity_of(k);
+    const auto rl = chart_row(w, 0.5 * d, d);
+    const auto rr = chart_row(w, -0.5 * d, d);
+    noise n(static_cast<uint64_t>(k + 100));
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const size_t i = static_cast<size_t>(y) * w + x;
+            const double s = shade(x, y, w, h);
+            const double a = flat ? 0.7 : 0.15 + 0.7 * rl[static_cast<size_t>(x)];
+            const double b = flat ? 0.7 : 0.15 + 0.7 * rr[static_cast<size_t>(x)];
+            left[i] = level(kBlack + 3000.0 * s * a * (1.0 - 0.2 * x / w) + n.next());
+            right[i] = level(kBlack + 3000.0 * s * b * (0.8 + 0.2 * x / w) + n.next());
+        }
+    }
+}
+
+// Sparse PD layout: 16 x 16 blocks with 4 pairs, 2x1 (horizontal) or 1x2
+// (vertical) microlens pairs.
+sensor_cfg sparse_cfg(int w, int h, bool vertical) {
+    sensor_cfg cfg{};
+    cfg.image_width = static_cast<uint16_t>(w);
+    cfg.image_height = static_cast<uint16_t>(h);
+    cfg.black_level = kBlack;
+    cfg.block_width = 16;
+    cfg.block_height = 16;
+    cfg.margin_x = 8;
+    cfg.margin_y = 8;
+    cfg.pair_count = 4;
+    for (uint16_t k = 0; k < 4; ++k) {
+        const auto along = static_cast<uint16_t>(4 * k);
+        if (vertical) {
+            cfg.v_left_x[k] = 3;
+            cfg.v_left_y[k] = static_cast<uint16_t>(2 + along);
+            cfg.v_right_x[k] = 3;
+            cfg.v_right_y[k] = static_cast<uint16_t>(3 + along);
+        } else {
+            cfg.left_x[k] = static_cast<uint16_t>(1 + along);
+            cfg.left_y[k] = 3;
+            cfg.right_x[k] = static_cast<uint16_t>(2 + along);
+            cfg.right_y[k] = 3;
+        }
+    }
+    cfg.bayer_channel = 0;  // detected from the frame
+    return cfg;
+}
+
+// Raw Bayer frame with PD pixels.
+void render_raw(int w, int h, int k, const sensor_cfg& cfg, bool vertical,
+                std::vector<uint16_t>& raw) {
+    raw.resize(static_cast<size_t>(w) * h);
+    const bool flat = k < 0;
+    const double d = flat ? 0.0 : disparity_of(k);
+    const int n_along = vertical ? h : w;
+    const auto base = chart_row(n_along, 0.0, d);
+    const auto pa = chart_row(n_along, 0.5 * d, d);
+    const auto pb = chart_row(n_along, -0.5 * d, d);
+    const double bayer[4] = {1.0, 0.8, 0.55, 0.45};
+    noise n(static_cast<uint64_t>(k + 200));
+    // Vertical pairs need horizontal edges and the focus measure vertical
+    // bars: their chart is the product of both (a grid of bright blocks).
+    const auto across = chart_row(w, 0.0, 0.0);
+    auto value = [&](const std::vector<double>& row, int x, int y) {
+        const size_t along = static_cast<size_t>(vertical ? y : x);
+        const double grid = vertical ? 0.3 + 0.7 * across[static_cast<size_t>(x)] : 1.0;
+        const double a = flat ? 0.7 : 0.15 + 0.7 * grid * row[along];
+        return kBlack + 3000.0 * shade(x, y, w, h) * a;
+    };
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const double g = bayer[(x & 1) + 2 * (y & 1)];
+            raw[static_cast<size_t>(y) * w + x] = level(g * value(base, x, y) + n.next());
+        }
+    }
+    const uint16_t* ax = vertical ? cfg.v_left_x : cfg.left_x;
+    const uint16_t* ay = vertical ? cfg.v_left_y : cfg.left_y;
+    const uint16_t* bx = vertical ? cfg.v_right_x : cfg.right_x;
+    const uint16_t* by = vertical ? cfg.v_right_y : cfg.right_y;
+    for (int by0 = cfg.margin_y; by0 + 16 <= h - cfg.margin_y; by0 += 16) {
+        for (int bx0 = cfg.margin_x; bx0 + 16 <= w - cfg.margin_x; bx0 += 16) {
+            for (int p = 0; p < cfg.pair_count; ++p) {
+                const int x1 = bx0 + ax[p], y1 = by0 + ay[p];
+                const int x2 = bx0 + bx[p], y2 = by0 + by[p];
+                raw[static_cast<size_t>(y1) * w + x1] = level(0.5 * value(pa, x1, y1) + n.next());
+                raw[static_cast<size_t>(y2) * w + x2] = level(0.5 * value(pb, x2, y2) + n.next());
+            }
+        }
+    }
+}
+
+enum class kind { dual, horizontal, vertical };
+
+struct workload {
+    char letter;
+    const char* name;
+    kind layout;
+    int width;
+    int height;
+};
+
+// Timings of one path (vector or scalar) over all repetitions.
+struct path_times {
+    std::vector<double> gainmap, frame, dccmap, total;              // CPU time
+    std::vector<double> wall_gainmap, wall_frame, wall_dccmap, wall_total;
+    void add(std::vector<double>& cpu_list, std::vector<double>& wall_list, const stopwatch& w,
+             double& cpu_total, double& wall_total_ms) {
+        const double c = cpu_ms() - w.cpu;
+        const double m = ms_since(w.wall);
+        cpu_list.push_back(c);
+        wall_list.push_back(m);
+        cpu_total += c;
+        wall_total_ms += m;
+    }
+};
+
+// What a sweep leaves behind, to compare the two paths.
+struct sweep_result {
+    gainmap map{};
+    dccmap dcc{};
+    std::vector<uint32_t> statuses;
+    std::vector<char> dump;
+    std::vector<uint16_t> last_left;  // dual only: the host image after the last frame
+};
+
+std::vector<char> read_file(const std::string& path) {
+    std::vector<char> bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[65536];
+        size_t got;
+        while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + got);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+// Frames of a workload, rendered once and shared by both paths.
+struct frames {
+    std::vector<uint16_t> flat_a, flat_b;
+    std::vector<std::vector<uint16_t>> a, b;
+    sensor_cfg cfg{};
+};
+
+frames render(const workload& wl) {
+    frames f;
+    f.a.resize(kFrames);
+    f.b.resize(kFrames);
+    if (wl.layout == kind::dual) {
+        render_dual(wl.width, wl.height, -1, f.flat_a, f.flat_b);
+        for (int k = 0; k < kFrames; ++k) render_dual(wl.width, wl.height, k, f.a[k], f.b[k]);
+    } else {
+        const bool v = wl.layout == kind::vertical;
+        f.cfg = sparse_cfg(wl.width, wl.height, v);
+        render_raw(wl.width, wl.height, -1, f.cfg, v, f.flat_a);
+        for (int k = 0; k < kFrames; ++k) render_raw(wl.width, wl.height, k, f.cfg, v, f.a[k]);
+    }
+    return f;
+}
+
+sweep_result run_sweep(const workload& wl, const frames& fr, bool scalar, path_times& t,
+                       const std::string& dump_path) {
+    const cal_settings settings = demo_settings();
+    const gain_limits limits = demo_limits();
+    if (scalar) {
+        setenv("ORVANE_CPU", "scalar", 1);
+    } else {
+        unsetenv("ORVANE_CPU");
+    }
+    cal_context* ctx = Orvane_create(&settings);
+    unsetenv("ORVANE_CPU");
+    if (ctx == nullptr) {
+        std::fprintf(stderr, "Orvane_create failed\n");
+        std::exit(1);
+    }
+    sweep_result res;
+    std::vector<uint16_t> left, right;
+    double total = 0.0;
+    double wall_total = 0.0;
+
+    stopwatch sw;
+    uint32_t st = 0;
+    switch (wl.layout) {
+        case kind::dual:
+            st = Orvane_get_gainmap_2pd(ctx, fr.flat_a.data(), fr.flat_b.data(), wl.width,
+                                        wl.height, kBlack, &res.map, &limits, 0.0f);
+            break;
+        case kind::horizontal:
+            st = Orvane_get_gainmap(ctx, fr.flat_a.data(), &fr.cfg, &res.map, &limits);
+            break;
+        case kind::vertical:
+            st = Orvane_get_gainmap_vertical(ctx, fr.flat_a.data(), &fr.cfg, &res.map, &limits);
+            break;
+    }
+    t.add(t.gainmap, t.wall_gainmap, sw, total, wall_total);
+    res.statuses.push_back(st);
+
+    for (int k = 0; k < kFrames; ++k) {
+        const auto lens = static_cast<int32_t>(lens_of(k));
+        if (wl.layout == kind::dual) {
+            left = fr.a[k];  // the call corrects the host's images in place
+            right = fr.b[k];
+            sw = stopwatch();
+            st = Orvane_add_raw_2pd(ctx, k, lens, left.data(), right.data(), wl.width, wl.height,
+                                    kBlack, &res.map, static_cast<float>(lens));
+        } else if (wl.layout == kind::horizontal) {
+            sw = stopwatch();
+            st = Orvane_add_raw(ctx, k, lens, fr.a[k].data(), &fr.cfg, &res.map);
+        } else {
+            sw = stopwatch();
+            st = Orvane_add_raw_vertical(ctx, k, lens, fr.a[k].data(), &fr.cfg, &res.map);
+        }
+        t.add(t.frame, t.wall_frame, sw, total, wall_total);
+        res.statuses.push_back(st);
+    }
+    if (wl.layout == kind::dual) res.last_left = left;
+
+    sw = stopwatch();
+    st = Orvane_get_dccmap(ctx, &res.dcc, dump_path.c_str());
+    t.add(t.dccmap, t.wall_dccmap, sw, total, wall_total);
+    t.total.push_back(total);
+    t.wall_total.push_back(wall_total);
+    res.statuses.push_back(st);
+    res.dump = read_file(dump_path);
+    std::remove(dump_path.c_str());
+    Orvane_destroy(ctx);
+    return res;
+}
+
+bool same(const sweep_result& x, const sweep_result& y) {
+    return std::memcmp(&x.map, &y.map, sizeof x.map) == 0 &&
+           std::memcmp(&x.dcc, &y.dcc, sizeof x.dcc) == 0 && x.statuses == y.statuses &&
+           x.dump == y.dump && !x.dump.empty() && x.last_left == y.last_left;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int reps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const std::string which = argc > 2 ? argv[2] : "abcd";
+    // "vector" or "scalar" runs one path only (for profiling).
+    const std::string only = argc > 3 ? argv[3] : "";
+    const workload all[] = {
+        {'a', "dual 2 x 4000 x 3000", kind::dual, 4000, 3000},
+        {'b', "dual 2 x 1280 x 960", kind::dual, 1280, 960},
+        {'c', "raw 4000 x 3000 horizontal", kind::horizontal, 4000, 3000},
+        {'d', "raw 4000 x 3000 vertical", kind::vertical, 4000, 3000},
+    };
+    const std::string dump_path = "/tmp/orvane_production_" + std::to_string(getpid()) + ".dump";
+
+    std::printf("Medians over %d sweeps of %d frames, in ms of thread CPU time (wall clock in\n"
+                "brackets). vector = kernels chosen for this CPU, scalar = ORVANE_CPU=scalar;\n"
+                "ratio = scalar / vector (CPU time).\n\n",
+                reps, kFrames);
+    std::printf("%-30s %-14s %18s %18s %7s\n", "workload", "step", "vector", "scalar", "ratio");
+    bool all_same = true;
+    for (const workload& wl : all) {
+        if (which.find(wl.letter) == std::string::npos) continue;
+        const frames fr = render(wl);
+        path_times on, off;
+        bool identical = true;
+        std::string statuses;
+        for (int r = 0; r < reps; ++r) {
+            // Alternate the paths so both see the same machine load.
+            const sweep_result a =
+                only == "scalar" ? sweep_result{} : run_sweep(wl, fr, false, on, dump_path);
+            const sweep_result b =
+                only == "vector" ? sweep_result{} : run_sweep(wl, fr, true, off, dump_path);
+            identical = identical && same(a, b);
+            if (r == 0 && !a.statuses.empty()) {
+                std::string st;
+                for (uint32_t x : a.statuses) st += " " + std::to_string(x);
+                statuses = "statuses (gain map, frames, DCC map):" + st;
+            }
+        }
+        all_same = all_same && identical;
+        const struct {
+            const char* step;
+            const std::vector<double>& v;
+            const std::vector<double>& s;
+            const std::vector<double>& wv;
+            const std::vector<double>& ws;
+        } rows[] = {{"gain map", on.gainmap, off.gainmap, on.wall_gainmap, off.wall_gainmap},
+                    {"intake/frame", on.frame, off.frame, on.wall_frame, off.wall_frame},
+                    {"get_dccmap", on.dccmap, off.dccmap, on.wall_dccmap, off.wall_dccmap},
+                    {"12 frames e2e", on.total, off.total, on.wall_total, off.wall_total}};
+        char label[64];
+        std::snprintf(label, sizeof label, "(%c) %s", wl.letter, wl.name);
+        for (const auto& row : rows) {
+            const double v = median(row.v);
+            const double s = median(row.s);
+            char vt[32], stx[32];
+            std::snprintf(vt, sizeof vt, "%.2f (%.2f)", v, median(row.wv));
+            std::snprintf(stx, sizeof stx, "%.2f (%.2f)", s, median(row.ws));
+            std::printf("%-30s %-14s %18s %18s %6.2fx\n", label, row.step, vt, stx,
+                        v > 0 ? s / v : 0.0);
+            label[0] = '\0';
+        }
+        std::printf("%-30s %-14s %s; %s\n", "", "bit-exact", identical ? "yes" : "NO",
+                    statuses.c_str());
+    }
+    return all_same ? 0 : 1;
+}

@@ -1,0 +1,116 @@
+#include "intake/focus_lanes.h"
+
+#include <algorithm>
+
+#include "intake/focus.h"
+#include "pd/band_sums.h"
+#include "pd/roi_view.h"
+
+namespace orvane {
+
+bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t frame_index,
+                       const uint16_t* image, uint16_t width, uint16_t height, uint32_t* status) {
+    const bool abs_variant = ctx.settings.focus_abs_sum == 1;
+    if (!abs_variant && ctx.settings.focus_tapered == 1) return false;
+    const uint16_t rows = count_u16(ctx.settings.win_rows);
+    const uint16_t cols = count_u16(ctx.settings.win_cols);
+    const uint32_t count = static_cast<uint32_t>(rows) * cols;
+    if (count > static_cast<uint32_t>(kMaxWindows)) return false;
+
+    focus_lane lanes[kMaxWindows];
+    uint32_t w = 0;
+    for (uint16_t i = 0; i < rows; ++i) {
+        for (uint16_t j = 0; j < cols; ++j, ++w) {
+            const roi_rect rect = window_rect(i, j, rows, cols, ctx.settings.win_margin);
+            roi_view view{};
+            if (!roi_in_place(image, width, height, rect, &view)) return false;
+            lanes[w] = {view.origin, width, view.width, view.height, 0, view.width};
+        }
+    }
+
+    ctx.state.win_rows = rows;
+    ctx.state.win_cols = cols;
+    frame_slot& slot = ctx.state.slots[frame_index];
+    const bandpass_terms terms = {kBandpass.a[1], kBandpass.a[2], kBandpass.b[0], kBandpass.b[1],
+                                  kBandpass.b[2]};
+    float sums[kMaxWindows];
+
+    if (abs_variant) {
+        kernels.bandpass_abs_sums(lanes, count, terms, sums);
+        for (w = 0; w < count; ++w) slot.focus[w] = sums[w];
+        *status = 0;
+        return true;
+    }
+
+    // Line-pattern variant. Windows are analysed in order up to the first
+    // failed analysis, whose value decides whether the sweep goes on, so the
+    // diagnostics printed are those of the window-by-window sweep.
+    int32_t steps[kMaxWindows];
+    bool found[kMaxWindows];
+    int32_t* mean = ctx.focus.column_mean;
+    int32_t* smooth = ctx.focus.smoothed;
+    // Column sums of the current grid row's band, shared by its windows.
+    band_plan band{};
+    const int32_t* band_sums = nullptr;
+    uint32_t band_row = UINT32_MAX;
+    band_sums_store& store = ctx.bands[kBandsFocus];
+    w = 0;
+    while (w < count) {
+        uint32_t end = w;
+        while (end < count) {
+            focus_lane& lane = lanes[end];
+            const int32_t wide = static_cast<int32_t>(lane.width);
+            const uint32_t grid_row = end / cols;
+            if (grid_row != band_row) {
+                band_row = grid_row;
+                const auto gi = static_cast<uint16_t>(grid_row);
+                const float margin = ctx.settings.win_margin;
+                band_sums = ready_band(store, image, width, height, rows, cols, margin, gi, &band);
+                if (band_sums == nullptr) {
+                    // Not summed while the image was written: sum the band now.
+                    store.ready = 0;
+                    band = plan_band(image, width, height, gi, rows, cols, margin);
+                    if (band.usable) {
+                        band_column_sums(kernels, band, width, store.sums);
+                        band_sums = store.sums;
+                    }
+                }
+            }
+            if (band_sums != nullptr) {
+                const size_t col0 = size_t(lane.origin - image) % width - band.col_begin;
+                std::copy(band_sums + col0, band_sums + col0 + lane.width, mean);
+            } else {
+                kernels.column_sums(lane.origin, lane.stride, lane.width, lane.height, mean);
+            }
+            const int32_t n_rows = static_cast<int32_t>(lane.height);
+            for (int32_t c = 0; c < wide; ++c) mean[c] /= n_rows;
+            std::copy(mean, mean + wide, smooth);
+            for (int32_t c = 2; c < wide - 2; ++c) {
+                smooth[c] = (mean[c - 2] + 2 * mean[c - 1] + 5 * mean[c] + 2 * mean[c + 1] +
+                             mean[c + 2]) /
+                            11;
+            }
+            line_result lines{0, wide, 1};
+            found[end] = line_analysis(smooth, wide, ctx.focus.widths, &lines);
+            lane.first = static_cast<uint16_t>(lines.first);
+            lane.last = static_cast<uint16_t>(lines.last);
+            steps[end] = lines.steps;
+            if (!found[end++]) break;
+        }
+        kernels.bandpass_abs_sums(lanes + w, end - w, terms, sums + w);
+        for (; w < end; ++w) {
+            const float value = sums[w] / static_cast<float>(steps[w]);
+            const float signed_value = found[w] ? value : -value;
+            // NaN and -0.0 are not failures: they are stored like any value.
+            if (signed_value < 0.0f) {
+                *status = ORVANE_FOCUS_FAILED;
+                return true;
+            }
+            slot.focus[w] = signed_value;
+        }
+    }
+    *status = 0;
+    return true;
+}
+
+}  // namespace orvane

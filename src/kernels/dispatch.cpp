@@ -1,0 +1,33 @@
+// Choice of the kernel table. Contexts keep the table chosen when they were
+// created; ORVANE_CPU=scalar forces the scalar kernels (A/B runs, tests).
+#include <cstdlib>
+#include <cstring>
+
+#include "kernels/kernels.h"
+#include "kernels/use.h"
+
+namespace orvane {
+
+const kernel_table* avx2_table();  // kernels/avx2.cpp, when built
+
+const kernel_table* avx2_kernels() {
+#if defined(ORVANE_HAVE_AVX2) && (defined(__x86_64__) || defined(__i386__))
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return avx2_table();
+#endif
+    return nullptr;
+}
+
+const kernel_table& select_kernels() {
+    const char* forced = std::getenv("ORVANE_CPU");
+    if (forced != nullptr && std::strcmp(forced, "scalar") == 0) return scalar_kernels();
+    if (const kernel_table* t = avx2_kernels()) return *t;
+    return scalar_kernels();
+}
+
+const kernel_table* vector_kernels(const cal_context& ctx) {
+    const kernel_table* t = ctx.kernels;
+    return t == nullptr || t == &scalar_kernels() ? nullptr : t;
+}
+
+}  // namespace orvane

@@ -1,0 +1,87 @@
+// Table of the hot per-pixel kernels, chosen once per context from the CPU's
+// features. Every entry of every table gives the same bytes as the scalar
+// reference: vector kernels only run independent sequences side by side and
+// keep each float operation, its order and its rounding.
+//
+// This header is included by the translation units built for a wider
+// instruction set, so it declares plain types and functions only: an inline
+// function defined here could be emitted from such a unit and picked by the
+// linker for every caller.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace orvane {
+
+// One window of the focus measure, read in place from the image: rows of
+// `width` samples, `stride` apart. Its band-pass sequence runs over the
+// window in row-major order; the absolute filtered values of columns
+// [first, last) are summed in that order.
+struct focus_lane {
+    const uint16_t* origin;
+    size_t stride;
+    uint32_t width;
+    uint32_t height;
+    uint32_t first;
+    uint32_t last;
+};
+
+// The four gains of one span of image columns sharing their table cells.
+struct gain_cells {
+    int32_t upper_left;
+    int32_t upper_right;
+    int32_t lower_left;
+    int32_t lower_right;
+};
+
+// Band-pass coefficients in the order the recurrence uses them.
+struct bandpass_terms {
+    float a1, a2, b0, b1, b2;
+};
+
+struct kernel_table {
+    const char* name;
+    // image[i] = image[i] > black ? image[i] - black : 0.
+    void (*subtract_black)(uint16_t* image, size_t count, uint16_t black);
+    // Black level, then the gain of each sample of row[begin, end) with the
+    // fractions frac[j] and the row terms fy, gy = 1 - fy.
+    void (*black_gain_span)(uint16_t* row, const float* frac, uint32_t begin, uint32_t end,
+                            float fy, float gy, const gain_cells& cells, uint16_t black);
+    // a[i] = (a[i] + b[i]) / 2.
+    void (*mean_image)(uint16_t* a, const uint16_t* b, size_t count);
+    // out[s] = src[2 s] for s < count.
+    void (*every_other)(const uint16_t* src, uint16_t* out, size_t count);
+    // Column sums (modulo 2^32) of a ncols x nrows window with row stride
+    // `stride`, into profile[0, ncols).
+    void (*column_sums)(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_t nrows,
+                        int32_t* profile);
+    // Row sums of the same, into profile[0, nrows).
+    void (*row_sums)(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_t nrows,
+                     int32_t* profile);
+    // sums[c] += src[c] for c < count, modulo 2^32.
+    void (*accumulate_row)(const uint16_t* src, uint32_t count, int32_t* sums);
+    // Band-pass filter and absolute sum of `count` windows, one float sum
+    // per window into sums[].
+    void (*bandpass_abs_sums)(const focus_lane* lanes, uint32_t count, const bandpass_terms& terms,
+                              float* sums);
+    // Smallest and largest sum of `len` consecutive samples over every row
+    // and start column (len <= width); lowest/highest are updated.
+    void (*window_sum_range)(const uint16_t* image, uint32_t width, uint32_t height, uint32_t len,
+                             uint32_t* lowest, uint32_t* highest);
+    // The resampler's column pass: for each output row r < out_rows,
+    // inter[r * width + c] = 0, then for j = 0 .. taps - 1 in order
+    // += float(src[(indices[r * taps + j] - 1) * width + c]) * weights[r * taps + j].
+    void (*resize_columns)(const uint16_t* src, size_t width, int32_t out_rows,
+                           const float* weights, const int32_t* indices, int32_t taps,
+                           float* inter);
+};
+
+const kernel_table& scalar_kernels();
+// nullptr when this build or this CPU has no such table.
+const kernel_table* avx2_kernels();
+// The best table for this CPU, or the scalar one when the environment
+// variable ORVANE_CPU is "scalar". Read at every call.
+const kernel_table& select_kernels();
+
+}  // namespace orvane

@@ -1,0 +1,141 @@
+// Scalar reference of every kernel: the operations of the library's plain
+// code, one sample at a time. The vector tables must give the same bytes.
+#include <algorithm>
+
+#include "intake/focus.h"
+#include "kernels/kernels.h"
+
+namespace orvane {
+namespace {
+
+void subtract_black_ref(uint16_t* image, size_t count, uint16_t black) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint16_t v = image[i];
+        image[i] = v > black ? static_cast<uint16_t>(v - black) : uint16_t{0};
+    }
+}
+
+// Weights are float products truncated one by one; the gains are integers
+// and the corrected sample saturates.
+void black_gain_span_ref(uint16_t* row, const float* frac, uint32_t begin, uint32_t end, float fy,
+                         float gy, const gain_cells& g, uint16_t black) {
+    for (uint32_t j = begin; j < end; ++j) {
+        const uint16_t s = row[j] > black ? static_cast<uint16_t>(row[j] - black) : uint16_t{0};
+        const float fx = frac[j];
+        const float gx = 1.0f - fx;
+        const auto w11 = static_cast<int32_t>(fy * fx * 256.0f);
+        const auto w10 = static_cast<int32_t>(gx * fy * 256.0f);
+        const auto w00 = static_cast<int32_t>(gy * gx * 256.0f);
+        const auto w01 = static_cast<int32_t>(gy * fx * 256.0f);
+        const int32_t gain = (w11 * g.lower_right + w10 * g.lower_left + w00 * g.upper_left +
+                              w01 * g.upper_right) >>
+                             8;
+        const uint32_t v = (static_cast<uint32_t>(gain) * s) >> 9;
+        row[j] = static_cast<uint16_t>(std::min(v, 65535u));
+    }
+}
+
+void mean_image_ref(uint16_t* a, const uint16_t* b, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        a[i] = static_cast<uint16_t>((static_cast<uint32_t>(a[i]) + b[i]) / 2);
+    }
+}
+
+void every_other_ref(const uint16_t* src, uint16_t* out, size_t count) {
+    for (size_t s = 0; s < count; ++s) out[s] = src[2 * s];
+}
+
+void column_sums_ref(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_t nrows,
+                     int32_t* profile) {
+    for (uint32_t c = 0; c < ncols; ++c) {
+        uint32_t sum = 0;
+        for (uint32_t r = 0; r < nrows; ++r) sum += origin[r * stride + c];
+        profile[c] = static_cast<int32_t>(sum);
+    }
+}
+
+void row_sums_ref(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_t nrows,
+                  int32_t* profile) {
+    for (uint32_t r = 0; r < nrows; ++r) {
+        uint32_t sum = 0;
+        for (uint32_t c = 0; c < ncols; ++c) sum += origin[r * stride + c];
+        profile[r] = static_cast<int32_t>(sum);
+    }
+}
+
+void accumulate_row_ref(const uint16_t* src, uint32_t count, int32_t* sums) {
+    for (uint32_t c = 0; c < count; ++c) {
+        sums[c] = static_cast<int32_t>(static_cast<uint32_t>(sums[c]) + src[c]);
+    }
+}
+
+// The band-pass recurrence of bandpass_filter and the float sum of abs_sum,
+// one window after the other.
+void bandpass_abs_sums_ref(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
+                           float* sums) {
+    for (uint32_t l = 0; l < count; ++l) {
+        const focus_lane& lane = lanes[l];
+        float s1 = 0.0f;
+        float s2 = 0.0f;
+        float sum = 0.0f;
+        for (uint32_t r = 0; r < lane.height; ++r) {
+            const uint16_t* row = lane.origin + r * lane.stride;
+            for (uint32_t c = 0; c < lane.width; ++c) {
+                const float x = static_cast<float>(row[c]);
+                const float v = (x - t.a1 * s1) - t.a2 * s2;
+                const float y = (t.b0 * v + t.b1 * s1) + t.b2 * s2;
+                s2 = s1;
+                s1 = v;
+                const int32_t f = saturate16(y);
+                if (c >= lane.first && c < lane.last) sum += static_cast<float>(f < 0 ? -f : f);
+            }
+        }
+        sums[l] = sum;
+    }
+}
+
+void window_sum_range_ref(const uint16_t* image, uint32_t width, uint32_t height, uint32_t len,
+                          uint32_t* lowest, uint32_t* highest) {
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint16_t* row = image + static_cast<size_t>(y) * width;
+        uint32_t sum = 0;
+        for (uint32_t x = 0; x < len; ++x) sum += row[x];
+        *lowest = std::min(*lowest, sum);
+        *highest = std::max(*highest, sum);
+        for (uint32_t x = len; x < width; ++x) {
+            sum += row[x];
+            sum -= row[x - len];
+            *lowest = std::min(*lowest, sum);
+            *highest = std::max(*highest, sum);
+        }
+    }
+}
+
+void resize_columns_ref(const uint16_t* src, size_t width, int32_t out_rows,
+                        const float* weights, const int32_t* indices, int32_t taps,
+                        float* inter) {
+    for (int32_t r = 0; r < out_rows; ++r) {
+        float* acc = inter + static_cast<size_t>(r) * width;
+        const size_t base = static_cast<size_t>(r) * static_cast<size_t>(taps);
+        for (size_t c = 0; c < width; ++c) acc[c] = 0.0f;
+        for (int32_t j = 0; j < taps; ++j) {
+            const float w = weights[base + static_cast<size_t>(j)];
+            const uint16_t* row =
+                src + static_cast<size_t>(indices[base + static_cast<size_t>(j)] - 1) * width;
+            for (size_t c = 0; c < width; ++c) acc[c] += static_cast<float>(row[c]) * w;
+        }
+    }
+}
+
+const kernel_table kScalar = {
+    "scalar",          subtract_black_ref, black_gain_span_ref,   mean_image_ref,
+    every_other_ref,   column_sums_ref,    row_sums_ref,          accumulate_row_ref,
+    bandpass_abs_sums_ref,
+    window_sum_range_ref, resize_columns_ref,
+};
+
+}  // namespace
+
+const kernel_table& scalar_kernels() { return kScalar; }
+
+}  // namespace orvane

@@ -1,0 +1,306 @@
+// Whole-pipeline comparison: every entry point, on rendered lens sweeps of
+// all three layouts, gives the same statuses, outputs, printed diagnostics
+// and calibration state with the vector kernels as with ORVANE_CPU=scalar.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "context/context.h"
+#include "kernels/kernels.h"
+
+namespace {
+
+struct context_deleter {
+    void operator()(cal_context* ctx) const { Orvane_destroy(ctx); }
+};
+using context_ptr = std::unique_ptr<cal_context, context_deleter>;
+
+// A context on the scalar or on the best kernels, whatever the caller's
+// environment says; the environment is restored afterwards.
+context_ptr create(const cal_settings& s, bool scalar) {
+    const char* before = std::getenv("ORVANE_CPU");
+    const std::string saved = before != nullptr ? before : "";
+    if (scalar) {
+        setenv("ORVANE_CPU", "scalar", 1);
+    } else {
+        unsetenv("ORVANE_CPU");
+    }
+    context_ptr ctx(Orvane_create(&s));
+    if (before != nullptr) {
+        setenv("ORVANE_CPU", saved.c_str(), 1);
+    } else {
+        unsetenv("ORVANE_CPU");
+    }
+    return ctx;
+}
+
+enum class layout { dual, horizontal, vertical };
+
+struct variant {
+    const char* name;
+    uint8_t abs_sum;
+    uint8_t tapered;
+    int8_t rows;
+    int8_t cols;
+    float margin;
+};
+
+cal_settings settings_of(const variant& v) {
+    cal_settings s{};
+    s.focus_abs_sum = v.abs_sum;
+    s.focus_tapered = v.tapered;
+    s.gain_rows = 13;
+    s.gain_cols = 17;
+    s.gain_shift = 9;
+    s.win_rows = v.rows;
+    s.win_cols = v.cols;
+    s.win_margin = v.margin;
+    s.dcc_shift = 10;
+    const float taps[5] = {1.0f / 16, 4.0f / 16, 6.0f / 16, 4.0f / 16, 1.0f / 16};
+    std::memcpy(s.filter_taps, taps, sizeof taps);
+    s.filter_tap_count = 5;
+    s.sweep_frames = 12;
+    s.max_shift = 16;
+    s.trim_frames = 1;
+    s.min_pd_range = 4;
+    for (float& l : s.dcc_dev_limit) l = 0.05f;
+    s.residual_limit = 0.02f;
+    s.pd_pitch_2pd = 1;
+    s.lens_min = 0.0f;
+    s.lens_max = 1023.0f;
+    return s;
+}
+
+// Deterministic renderer: a grid of bright bars (vertical bars for the
+// focus measure, horizontal ones for vertical PD pairs) that softens with the
+// defocus, phases shifted by the disparity, noise, vignetting and a few
+// clipped and black pixels.
+struct renderer {
+    uint32_t w, h;
+    uint64_t state;
+    int noise() {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return static_cast<int>((state >> 40) % 33) - 16;
+    }
+    static double bars(double t, double defocus) {
+        return 0.5 + 0.5 * std::tanh(5.0 / (1.0 + std::fabs(defocus)) * std::sin(2 * M_PI * t / 48.0));
+    }
+    uint16_t level(double v, uint32_t x, uint32_t y) {
+        const double dx = (x - 0.5 * w) / w, dy = (y - 0.5 * h) / h;
+        const double s = 1.0 - 0.6 * (dx * dx + dy * dy);
+        const int n = static_cast<int>(64 + 3000 * s * v) + noise();
+        // Clipped and black pixels along the top rows, where they saturate the
+        // gains without swamping every window's column profile.
+        if (y < 6 && (x * 7 + y * 13) % 97 == 0) return 65535;
+        if (y < 6 && (x * 11 + y * 5) % 101 == 0) return 0;
+        return static_cast<uint16_t>(std::max(0, std::min(65535, n)));
+    }
+    // Scene value of one phase at (x, y); `shift` moves it along the PD axis.
+    double scene(double x, double y, double shift, double defocus, bool vertical, bool flat) {
+        if (flat) return 0.7;
+        if (vertical) return 0.15 + 0.7 * (0.3 + 0.7 * bars(x, 0)) * bars(y + shift, defocus);
+        return 0.15 + 0.7 * bars(x + shift, defocus);
+    }
+};
+
+struct sweep_output {
+    std::vector<uint32_t> statuses;
+    std::vector<std::vector<uint16_t>> images;  // host images after dual calls
+    std::vector<uint8_t> records;               // gain map, pd maps, DCC map
+    std::vector<uint8_t> state;
+    std::string printed;
+};
+
+template <typename T>
+void append(std::vector<uint8_t>& out, const T& rec) {
+    const auto* p = reinterpret_cast<const uint8_t*>(&rec);
+    out.insert(out.end(), p, p + sizeof rec);
+}
+
+sweep_output run(const variant& v, layout kind, uint32_t w, uint32_t h, bool scalar, bool featureless) {
+    const cal_settings s = settings_of(v);
+    context_ptr ctx = create(s, scalar);
+    EXPECT_EQ(ctx->kernels, scalar ? &orvane::scalar_kernels() : orvane::avx2_kernels());
+    sweep_output out;
+    renderer rd{w, h, 12345};
+    const bool vertical = kind == layout::vertical;
+    const gain_limits limits{3 * 512, 100, 4000, 8};
+    gainmap map{};
+
+    sensor_cfg cfg{};
+    cfg.image_width = static_cast<uint16_t>(w);
+    cfg.image_height = static_cast<uint16_t>(h);
+    cfg.black_level = 64;
+    cfg.block_width = 16;
+    cfg.block_height = 16;
+    cfg.margin_x = 8;
+    cfg.margin_y = 4;
+    cfg.pair_count = 4;
+    for (uint16_t k = 0; k < 4; ++k) {
+        cfg.left_x[k] = static_cast<uint16_t>(1 + 4 * k);
+        cfg.left_y[k] = 3;
+        cfg.right_x[k] = static_cast<uint16_t>(2 + 4 * k);
+        cfg.right_y[k] = 3;
+        cfg.v_left_x[k] = 3;
+        cfg.v_left_y[k] = static_cast<uint16_t>(2 + 4 * k);
+        cfg.v_right_x[k] = 3;
+        cfg.v_right_y[k] = static_cast<uint16_t>(3 + 4 * k);
+    }
+
+    auto render_dual = [&](int k, std::vector<uint16_t>& a, std::vector<uint16_t>& b) {
+        const bool flat = k < 0;
+        const double d = flat ? 0 : (k - 5.5) * 2.0;
+        a.resize(size_t(w) * h);
+        b.resize(a.size());
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                const double va = featureless ? 0.5 : rd.scene(x, y, 0.5 * d, d, false, flat);
+                const double vb = featureless ? 0.5 : rd.scene(x, y, -0.5 * d, d, false, flat);
+                a[size_t(y) * w + x] = rd.level(va, x, y);
+                b[size_t(y) * w + x] = rd.level(vb, x, y);
+            }
+    };
+    auto render_raw = [&](int k, std::vector<uint16_t>& raw) {
+        const bool flat = k < 0;
+        const double d = flat ? 0 : (k - 5.5) * 2.0;
+        raw.resize(size_t(w) * h);
+        const double bayer[4] = {1.0, 0.8, 0.55, 0.45};
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                const double val = featureless ? 0.5 : rd.scene(x, y, 0, d, vertical, flat);
+                raw[size_t(y) * w + x] = rd.level(bayer[(x & 1) + 2 * (y & 1)] * val, x, y);
+            }
+        const uint16_t* ax = vertical ? cfg.v_left_x : cfg.left_x;
+        const uint16_t* ay = vertical ? cfg.v_left_y : cfg.left_y;
+        const uint16_t* bx = vertical ? cfg.v_right_x : cfg.right_x;
+        const uint16_t* by = vertical ? cfg.v_right_y : cfg.right_y;
+        for (uint32_t y0 = cfg.margin_y; y0 + 16 <= h - cfg.margin_y; y0 += 16)
+            for (uint32_t x0 = cfg.margin_x; x0 + 16 <= w - cfg.margin_x; x0 += 16)
+                for (int p = 0; p < 4; ++p) {
+                    const uint32_t x1 = x0 + ax[p], y1 = y0 + ay[p], x2 = x0 + bx[p], y2 = y0 + by[p];
+                    raw[size_t(y1) * w + x1] = rd.level(0.5 * rd.scene(x1, y1, 0.5 * d, d, vertical, flat), x1, y1);
+                    raw[size_t(y2) * w + x2] = rd.level(0.5 * rd.scene(x2, y2, -0.5 * d, d, vertical, flat), x2, y2);
+                }
+    };
+
+    testing::internal::CaptureStdout();
+    std::vector<uint16_t> a, b;
+    if (kind == layout::dual) {
+        render_dual(-1, a, b);
+        out.statuses.push_back(Orvane_get_gainmap_2pd(ctx.get(), a.data(), b.data(), int32_t(w), int32_t(h), 64, &map, &limits, 0.0f));
+    } else {
+        render_raw(-1, a);
+        out.statuses.push_back(vertical ? Orvane_get_gainmap_vertical(ctx.get(), a.data(), &cfg, &map, &limits)
+                                        : Orvane_get_gainmap(ctx.get(), a.data(), &cfg, &map, &limits));
+    }
+    append(out.records, map);
+    for (int k = 0; k < 12; ++k) {
+        const int32_t lens = 100 + 50 * k;
+        if (kind == layout::dual) {
+            render_dual(k, a, b);
+            out.statuses.push_back(Orvane_add_raw_2pd(ctx.get(), k, lens, a.data(), b.data(), int32_t(w), int32_t(h), 64, &map, float(lens)));
+            out.images.push_back(a);
+            out.images.push_back(b);
+            if (k == 4) {
+                render_dual(k, a, b);
+                pd_map pm{};
+                out.statuses.push_back(Orvane_get_raw_pd_2pd(ctx.get(), a.data(), b.data(), int32_t(w), int32_t(h), 64, &map, &pm));
+                append(out.records, pm);
+                out.images.push_back(a);
+                // Readouts overwrite slot 1; measure frame 1 again.
+                render_dual(1, a, b);
+                out.statuses.push_back(Orvane_add_raw_2pd(ctx.get(), 1, 150, a.data(), b.data(), int32_t(w), int32_t(h), 64, &map, 150.0f));
+            }
+        } else {
+            render_raw(k, a);
+            out.statuses.push_back(vertical ? Orvane_add_raw_vertical(ctx.get(), k, lens, a.data(), &cfg, &map)
+                                            : Orvane_add_raw(ctx.get(), k, lens, a.data(), &cfg, &map));
+            if (!vertical && k == 4) {
+                pd_map pm{};
+                out.statuses.push_back(Orvane_get_raw_pd(ctx.get(), a.data(), &cfg, &map, &pm));
+                append(out.records, pm);
+                render_raw(1, a);
+                out.statuses.push_back(Orvane_add_raw(ctx.get(), 1, 150, a.data(), &cfg, &map));
+            }
+        }
+    }
+    dccmap dm{};
+    out.statuses.push_back(Orvane_get_dccmap(ctx.get(), &dm, nullptr));
+    append(out.records, dm);
+    out.printed = testing::internal::GetCapturedStdout();
+    const auto* p = reinterpret_cast<const uint8_t*>(&ctx->state);
+    out.state.assign(p, p + sizeof ctx->state);
+    return out;
+}
+
+struct pipeline_case {
+    variant v;
+    layout kind;
+    uint32_t w, h;
+    bool featureless;
+};
+
+class Pipeline : public ::testing::TestWithParam<pipeline_case> {};
+
+TEST_P(Pipeline, VectorKernelsGiveTheScalarResults) {
+    if (orvane::avx2_kernels() == nullptr) GTEST_SKIP() << "no vector kernels on this CPU";
+    const pipeline_case& c = GetParam();
+    const sweep_output on = run(c.v, c.kind, c.w, c.h, false, c.featureless);
+    const sweep_output off = run(c.v, c.kind, c.w, c.h, true, c.featureless);
+    EXPECT_EQ(on.statuses, off.statuses);
+    EXPECT_TRUE(on.records == off.records);
+    EXPECT_TRUE(on.images == off.images);
+    EXPECT_EQ(on.printed, off.printed);
+    ASSERT_EQ(on.state.size(), off.state.size());
+    for (size_t i = 0; i < on.state.size(); ++i) {
+        ASSERT_EQ(on.state[i], off.state[i]) << "state byte " << i;
+    }
+    // The sweep is a real one: windows measured positive focus values.
+    if (!c.featureless) {
+        int positive = 0;
+        for (int k = 0; k < 12; ++k) {
+            float focus[144];
+            std::memcpy(focus,
+                        off.state.data() + offsetof(orvane::cal_state, slots) +
+                            k * sizeof(orvane::frame_slot) + offsetof(orvane::frame_slot, focus),
+                        sizeof focus);
+            for (float f : focus) positive += f > 0.0f ? 1 : 0;
+        }
+        EXPECT_GT(positive, 0);
+    }
+}
+
+const variant kLine{"line", 0, 0, 6, 8, 0.25f};
+const variant kLineNoMargin{"line_no_margin", 0, 0, 3, 4, 0.0f};
+const variant kAbs{"abs", 1, 0, 5, 7, 0.25f};
+const variant kTapered{"tapered", 0, 1, 6, 8, 0.25f};
+
+const pipeline_case kCases[] = {
+    {kLine, layout::dual, 640, 480, false},
+    {kLine, layout::horizontal, 1280, 960, false},
+    {kLine, layout::vertical, 1280, 960, false},
+    {kLineNoMargin, layout::dual, 333, 251, false},
+    {kAbs, layout::dual, 517, 389, false},
+    {kAbs, layout::horizontal, 1024, 768, false},
+    {kTapered, layout::dual, 400, 300, false},
+    {kLine, layout::dual, 320, 240, true},
+    {kLine, layout::horizontal, 640, 480, true},
+};
+
+std::string case_name(const testing::TestParamInfo<pipeline_case>& info) {
+    const char* k[] = {"dual", "horizontal", "vertical"};
+    return std::string(info.param.v.name) + "_" + k[static_cast<int>(info.param.kind)] + "_" +
+           std::to_string(info.param.w) + (info.param.featureless ? "_featureless" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sweeps, Pipeline, ::testing::ValuesIn(kCases), case_name);
+
+}  // namespace
