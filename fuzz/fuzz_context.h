@@ -82,7 +82,11 @@ inline void check_reset(const cal_context* ctx, const cal_settings& settings) {
 inline void poison_working_buffers(cal_context* ctx) {
     auto* bytes = reinterpret_cast<uint8_t*>(ctx);
     const size_t first = offsetof(cal_context, state) + sizeof ctx->state;
-    std::memset(bytes + first, 0xA5, sizeof(cal_context) - first);
+    // The kernel table chosen at creation is the context's, not a buffer.
+    const size_t table = offsetof(cal_context, kernels);
+    const size_t after = table + sizeof ctx->kernels;
+    std::memset(bytes + first, 0xA5, table - first);
+    std::memset(bytes + after, 0xA5, sizeof(cal_context) - after);
 }
 
 // The context an input works on.

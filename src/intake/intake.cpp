@@ -228,7 +228,7 @@ uint32_t add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position, c
                                               frame.channel.height);
         black_and_gain(*vk, first, frame.channel.width, frame.channel.height, frame.cfg.black_level,
                        table, map->cols, map->rows, ctx->gain_cols, &source, bands);
-        return focus_sweep(*ctx, index, first, frame.channel.width, frame.channel.height);
+        return swept | focus_sweep(*ctx, index, first, frame.channel.width, frame.channel.height);
     }
     build_channel_image(raw, frame.cfg, frame.channel, first);
     ctx->state.bayer_channel = static_cast<uint8_t>(frame.cfg.bayer_channel);

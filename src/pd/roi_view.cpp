@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "context/numeric.h"
+
 namespace orvane {
 
 namespace {
