@@ -55,7 +55,9 @@ void add_calibrate_command(CLI::App& app) {
     auto* cmd = app.add_subcommand(
         "calibrate", "Calibrate a capture set from files (a manifest of the flat field and sweep)");
     cmd->add_option("MANIFEST", opts->manifest, "manifest.json of the capture set")->required();
-    cmd->add_option("--out", opts->out, "output folder")->capture_default_str();
+    cmd->add_option("--out", opts->out, "output folder")
+        ->check(kNonEmptyPath)
+        ->capture_default_str();
     cmd->add_option("--settings", opts->records.settings,
                     "cal_settings to use instead of the manifest's (JSON or 356-byte record)");
     cmd->add_option("--sensor", opts->records.sensor,

@@ -11,4 +11,10 @@ void add_calibrate_command(CLI::App& app);
 void add_inspect_command(CLI::App& app);
 void add_verify_command(CLI::App& app);
 
+// An output folder named "" would resolve to the current folder (or, for
+// paths built beside an input, that input's own folder): a usage error.
+inline const CLI::Validator kNonEmptyPath(
+    [](std::string& v) { return v.empty() ? std::string("must not be empty") : std::string(); },
+    "PATH");
+
 }  // namespace orvane_tool

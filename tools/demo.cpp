@@ -62,7 +62,9 @@ void add_demo_command(CLI::App& app) {
         "demo",
         "Calibrate a synthetic PD sensor end to end and check the result against its truth");
     add_sim_options(*cmd, opts->sim);
-    cmd->add_option("--out", opts->out, "output folder")->capture_default_str();
+    cmd->add_option("--out", opts->out, "output folder")
+        ->check(kNonEmptyPath)
+        ->capture_default_str();
     cmd->callback([opts] { run_demo(*opts); });
 }
 

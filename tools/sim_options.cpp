@@ -28,7 +28,16 @@ void add_sim_options(CLI::App& cmd, sim_options& o) {
     cmd.add_option("--height", o.height, "sensor height in pixels")
         ->check(CLI::Range(192u, 3072u) & even)
         ->capture_default_str();
-    cmd.add_option("--seed", o.seed, "noise seed")->capture_default_str();
+    // Checked as text: a minus sign or too many digits would otherwise wrap.
+    const CLI::Validator seed_range(
+        [](std::string& v) {
+            const bool digits = !v.empty() && v.size() <= 20 &&
+                                v.find_first_not_of("0123456789") == std::string::npos;
+            if (digits && (v.size() < 20 || v <= "18446744073709551615")) return std::string();
+            return std::string("must be a whole number from 0 to 18446744073709551615");
+        },
+        "0..2^64-1");
+    cmd.add_option("--seed", o.seed, "noise seed")->check(seed_range)->capture_default_str();
     cmd.add_option_function<std::string>(
            "--chart",
            [&o](const std::string& name) {

@@ -67,7 +67,9 @@ void add_simulate_command(CLI::App& app) {
         "frame files: raw16 (16-bit little-endian), raw10 (MIPI CSI-2 packed), pgm or png");
     format->transform(CLI::IsMember({"raw16", "raw10", "pgm", "png"}, CLI::ignore_case))
         ->default_str("raw16");
-    cmd->add_option("--out", opts->out, "folder for the capture set")->required();
+    cmd->add_option("--out", opts->out, "folder for the capture set")
+        ->required()
+        ->check(kNonEmptyPath);
     cmd->add_flag("--verify", opts->verify,
                   "write the module's verification set instead: the chart moved, lens positions "
                   "off the calibration grid in a shuffled order (for orvane verify)");

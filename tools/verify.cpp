@@ -52,7 +52,9 @@ void add_verify_command(CLI::App& app) {
     cmd->add_option("VERIFY_MANIFEST", opts->manifest,
                     "manifest.json of the verification set (any lens positions, any order)")
         ->required();
-    cmd->add_option("--out", opts->out, "output folder for verify.json")->capture_default_str();
+    cmd->add_option("--out", opts->out, "output folder for verify.json")
+        ->check(kNonEmptyPath)
+        ->capture_default_str();
     cmd->callback([opts] { run_verify(*opts); });
 }
 

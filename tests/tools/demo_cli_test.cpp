@@ -80,3 +80,36 @@ TEST(DemoCommand, RejectsAnUnknownLayoutWithAUsageError) {
 }
 
 }  // namespace
+
+namespace {
+
+// Values that used to wrap or to resolve to the current folder are usage
+// errors (exit 2) that write nothing.
+TEST(CommandLine, OutOfRangeSeedsAndEmptyOutputFoldersAreUsageErrors) {
+    scratch_dir dir;
+    const std::string out = quoted(dir / "out");
+    const std::string missing = quoted(dir / "none/manifest.json");
+    const std::vector<std::string> cases = {
+        "demo --seed -1 --out " + out,
+        "demo --seed 18446744073709551616 --out " + out,
+        "demo --seed 123456789012345678901 --out " + out,
+        "simulate --seed 1x --out " + out,
+        "demo --out ''",
+        "simulate --out ''",
+        "calibrate " + missing + " --out ''",
+        "verify " + quoted(dir.path().string()) + " " + missing + " --out ''",
+    };
+    for (const std::string& args : cases) {
+        SCOPED_TRACE(args);
+        const io_test::cli_result r = run_cli(args);
+        EXPECT_EQ(r.exit_code, 2) << r.err;
+        EXPECT_THAT(r.err, ::testing::AnyOf(HasSubstr("--seed"), HasSubstr("--out")));
+        EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    }
+    // The largest seed is still accepted.
+    const io_test::cli_result r = run_cli(
+        "simulate --width 256 --height 192 --seed 18446744073709551615 --out " + out);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+}
+
+}  // namespace
