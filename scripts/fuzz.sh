@@ -66,10 +66,10 @@ if [ $merge = 1 ]; then
 fi
 
 summary=()
-for spec in "${targets[@]}"; do
-  t=${spec%%:*}
+for entry in "${targets[@]}"; do
+  t=${entry%%:*}
   s=$secs
-  [ "$spec" = "$t" ] || s=${spec#*:}
+  [ "$entry" = "$t" ] || s=${entry#*:}
   cmake --build "$build" -j 2 --target "fuzz_$t" >/dev/null
   mkdir -p "$build/corpus/$t"
   log="$build/logs/$t.log"
