@@ -1,5 +1,7 @@
 // `orvane calibrate MANIFEST`: the full calibration of a capture set from
 // files, printed and written as `orvane demo` does.
+#include "calibrate.h"
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -21,7 +23,7 @@ struct calibrate_options {
     io::record_overrides records;
 };
 
-void run_calibrate(const calibrate_options& o) {
+void run_calibrate(const calibrate_options& o, std::FILE* log = stdout) {
     const auto t0 = std::chrono::steady_clock::now();
     // The output folder belongs to the tool (it replaces and removes its
     // files there): never the capture set's own folder.
@@ -33,22 +35,27 @@ void run_calibrate(const calibrate_options& o) {
     std::optional<ground_truth> truth;
     const capture_set cs = io::load_capture_set(o.manifest, truth, o.records);
 
-    std::printf("orvane calibrate: %s: %s PD layout, %u x %u %s, %zu sweep frames%s\n",
-                o.manifest.c_str(), layout_name(cs.kind), cs.width, cs.height,
-                cs.kind == layout::dual ? "left and right images" : "raw frames", cs.sweep.size(),
-                truth ? ", with ground truth" : "");
-    print_settings(cs);
-    std::printf("Loaded the flat field and %zu sweep frames (lens %d..%d) in %.2f s\n",
-                cs.sweep.size(), cs.sweep.front().lens_position, cs.sweep.back().lens_position,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    std::fflush(stdout);
+    std::fprintf(log, "orvane calibrate: %s: %s PD layout, %u x %u %s, %zu sweep frames%s\n",
+                 o.manifest.c_str(), layout_name(cs.kind), cs.width, cs.height,
+                 cs.kind == layout::dual ? "left and right images" : "raw frames", cs.sweep.size(),
+                 truth ? ", with ground truth" : "");
+    print_settings(cs, log);
+    std::fprintf(log, "Loaded the flat field and %zu sweep frames (lens %d..%d) in %.2f s\n",
+                 cs.sweep.size(), cs.sweep.front().lens_position, cs.sweep.back().lens_position,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    std::fflush(log);
 
-    calibrate_and_report(cs, truth ? &*truth : nullptr, o.out);
-    std::printf("Total %.2f s\n",
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    calibrate_and_report(cs, truth ? &*truth : nullptr, o.out, log);
+    std::fprintf(log, "Total %.2f s\n",
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
 }
 
 }  // namespace
+
+void calibrate_manifest(const std::string& manifest, const std::string& out,
+                        const io::record_overrides& records, std::FILE* log) {
+    run_calibrate({manifest, out, records}, log);
+}
 
 void add_calibrate_command(CLI::App& app) {
     auto opts = std::make_shared<calibrate_options>();

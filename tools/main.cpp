@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     orvane_tool::add_calibrate_command(app);
     orvane_tool::add_inspect_command(app);
     orvane_tool::add_verify_command(app);
+    orvane_tool::add_batch_command(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
