@@ -87,9 +87,9 @@ std::vector<lot_module> make_lot(const sensor_model& design, int count, uint64_t
         lot_module& m = lot[static_cast<size_t>(order[static_cast<size_t>(k)])];
         if (k % 2 == 0) {
             m.fault = lot_fault::decentred_lens;
-            // A tilt of 60% of the sweep across the field: each side's
+            // A tilt of 1.2 sweeps from the field centre to its edges: each side's
             // focus lies beyond one end of the sweep.
-            const double tilt = 0.6 * sweep_span * (pick.uniform() < 0.5 ? -1.0 : 1.0);
+            const double tilt = 1.2 * sweep_span * (pick.uniform() < 0.5 ? -1.0 : 1.0);
             m.model.focus_tilt_x = static_cast<float>(tilt);
         } else {
             m.fault = lot_fault::strong_shading;
