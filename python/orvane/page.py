@@ -97,6 +97,7 @@ table { border-collapse: collapse; margin: .5rem 0 1rem; font-size: .9rem; }
 th, td { border: 1px solid var(--line); padding: .2rem .5rem; text-align: left;
          vertical-align: top; }
 th { background: #f1f3f5; }
+table.facts th { white-space: nowrap; font-weight: 600; }
 td.num { text-align: right; font-variant-numeric: tabular-nums; }
 figure.plot { margin: .8rem 0 1.4rem; }
 figure.plot svg, figure.plot img { display: block; width: 100%; height: auto; max-width: 100%; }
