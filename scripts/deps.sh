@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
       libgtest-dev libgmock-dev libbenchmark-dev
       libcli11-dev nlohmann-json3-dev libpng-dev zlib1g-dev binutils
-      python3 python3-numpy python3-pytest
+      python3 python3-numpy python3-pytest python3-matplotlib chromium
       python3-dask python3-distributed)
 missing=()
 for p in "${pkgs[@]}"; do

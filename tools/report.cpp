@@ -32,6 +32,9 @@ io::json summary_json(const capture_set& cs, const calibration_result& r, bool w
                       const accuracy& a) {
     io::json j = io::json::object();
     j["layout"] = layout_name(cs.kind);
+    j["frame_width"] = cs.width;
+    j["frame_height"] = cs.height;
+    j["black_level"] = cs.kind == layout::dual ? cs.black_level : cs.cfg.black_level;
     j["lens_positions"] = r.lens;
     j["gain_status"] = r.gain_status;
     j["frame_status"] = r.frame_status;
@@ -79,6 +82,9 @@ io::json summary_json(const capture_set& cs, const calibration_result& r, bool w
         acc["pass"] = a.all_pass();
         j["accuracy"] = std::move(acc);
     }
+    // The records the run used, so that a report of the folder can show them.
+    j["settings"] = io::to_json(cs.settings);
+    j["limits"] = io::to_json(cs.limits);
     return j;
 }
 

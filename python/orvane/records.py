@@ -291,6 +291,27 @@ class _Fields:
         return out
 
 
+def _check_grid(record, cols, rows, capacity, what):
+    """A record's cols x rows grid must fit the capacity of its arrays."""
+    if cols * rows > capacity:
+        raise RecordError(f"{record}: {cols} x {rows} {what} exceed the {capacity} of the record")
+
+
+def _map_json(record, header, tables):
+    """The tool's JSON of a map record: version, reserved when set, the
+    `header` fields, then each table of `tables` as rows of the record's grid,
+    which _grid() checks first."""
+    cols, rows = record._grid()
+    j = {"version": int(record.version)}
+    if record.reserved:
+        j["reserved"] = int(record.reserved)
+    for name in header:
+        j[name] = int(getattr(record, name))
+    for name in tables:
+        j[name] = _grid_json(getattr(record, name), cols, rows)
+    return j
+
+
 def _grid_json(values, cols, rows, convert=int):
     return [[convert(values[r * cols + c]) for c in range(cols)] for r in range(rows)]
 
@@ -498,24 +519,15 @@ class gainmap(Record):
         """One gain table as a rows x cols array (a view of the record)."""
         if table not in _GAIN_TABLES:
             raise ValueError(f"gainmap.grid: table '{table}' is not one of {_GAIN_TABLES}")
-        self._check_cells()
-        return getattr(self, table)[:self.cols * self.rows].reshape(self.rows, self.cols)
+        cols, rows = self._grid()
+        return getattr(self, table)[:cols * rows].reshape(rows, cols)
 
-    def _check_cells(self):
-        if self.cols * self.rows > C.MAX_GAIN_CELLS:
-            raise RecordError(f"gainmap: {self.cols} x {self.rows} cells exceed the "
-                              f"{C.MAX_GAIN_CELLS} of its tables")
+    def _grid(self):
+        _check_grid("gainmap", self.cols, self.rows, C.MAX_GAIN_CELLS, "cells")
+        return self.cols, self.rows
 
     def _write_json(self):
-        self._check_cells()
-        j = {"version": int(self.version)}
-        if self.reserved:
-            j["reserved"] = int(self.reserved)
-        j["cols"] = int(self.cols)
-        j["rows"] = int(self.rows)
-        for name in _GAIN_TABLES:
-            j[name] = _grid_json(getattr(self, name), self.cols, self.rows)
-        return j
+        return _map_json(self, ("cols", "rows"), _GAIN_TABLES)
 
     @classmethod
     def _read_json(cls, f, m):
@@ -542,23 +554,15 @@ class dccmap(Record):
 
     def grid(self):
         """The DCC values as a win_rows x win_cols array (a view of the record)."""
-        self._check_windows()
-        return self.dcc[:self.win_cols * self.win_rows].reshape(self.win_rows, self.win_cols)
+        cols, rows = self._grid()
+        return self.dcc[:cols * rows].reshape(rows, cols)
 
-    def _check_windows(self):
-        if self.win_cols * self.win_rows > C.MAX_DCC_WINDOWS:
-            raise RecordError(f"dccmap: {self.win_cols} x {self.win_rows} windows exceed the "
-                              f"{C.MAX_DCC_WINDOWS} of the record")
+    def _grid(self):
+        _check_grid("dccmap", self.win_cols, self.win_rows, C.MAX_DCC_WINDOWS, "windows")
+        return self.win_cols, self.win_rows
 
     def _write_json(self):
-        self._check_windows()
-        j = {"version": int(self.version)}
-        if self.reserved:
-            j["reserved"] = int(self.reserved)
-        for name in ("dcc_shift", "win_cols", "win_rows"):
-            j[name] = int(getattr(self, name))
-        j["dcc"] = _grid_json(self.dcc, self.win_cols, self.win_rows)
-        return j
+        return _map_json(self, ("dcc_shift", "win_cols", "win_rows"), ("dcc",))
 
     @classmethod
     def _read_json(cls, f, m):
@@ -582,9 +586,7 @@ class pd_map(Record):
 
     def grid(self):
         """The disparities as a rows x cols array (a view of the record)."""
-        if self.cols * self.rows > C.MAX_WINDOWS:
-            raise RecordError(f"pd_map: {self.cols} x {self.rows} windows exceed the "
-                              f"{C.MAX_WINDOWS} of the record")
+        _check_grid("pd_map", self.cols, self.rows, C.MAX_WINDOWS, "windows")
         return self.pd[:self.cols * self.rows].reshape(self.rows, self.cols)
 
     def _write_json(self):
