@@ -70,7 +70,11 @@ std::vector<lot_entry> lot_of_folder(const fs::path& root, const fs::path& out_d
         if (e.path().filename() != "manifest.json" || !e.is_regular_file(ec)) continue;
         const fs::path folder = e.path().parent_path();
         std::string name = folder.lexically_relative(root).generic_string();
-        if (name.empty() || name == ".") name = fs::absolute(root).lexically_normal().filename();
+        if (name.empty() || name == ".") {
+            fs::path abs = fs::absolute(root).lexically_normal();
+            if (abs.filename().empty()) abs = abs.parent_path();
+            name = abs.filename().string();
+        }
         if (name.empty()) name = "module";
         lot.push_back({name, fs::absolute(e.path()).lexically_normal().string()});
     }
@@ -333,6 +337,7 @@ module_outcome outcome_from_summary(const std::string& module, const fs::path& d
     const bool read_back = j.value("block_read_back_equal", false);
 
     module_outcome o;
+    o.module = module;
     add_reasons(o.reasons, gain, ORVANE_FLAGS_FRAME);
     add_reasons(o.reasons, frames_or, ORVANE_FLAGS_FRAME);
     add_reasons(o.reasons, dcc, ORVANE_FLAGS_DCC_MAP);
@@ -380,6 +385,7 @@ module_outcome outcome_from_summary(const std::string& module, const fs::path& d
 
 module_outcome error_outcome(const std::string& module, const std::string& error, double runtime) {
     module_outcome o;
+    o.module = module;
     o.verdict = "error";
     o.reasons = {"error"};
     o.error = one_line(error);
@@ -519,8 +525,7 @@ class progress_line {
         if (!m.resumed) ++calibrated_;
         if (m.verdict == "error") {
             clear();
-            std::fprintf(stderr, "orvane batch: %s: %s\n", m.row.substr(0, m.row.find(',')).c_str(),
-                         m.error.c_str());
+            std::fprintf(stderr, "orvane batch: %s: %s\n", m.module.c_str(), m.error.c_str());
         }
         draw();
     }

@@ -26,6 +26,7 @@ struct module_options {
 };
 
 struct module_outcome {
+    std::string module;
     std::string row;                   // the module's line of lot.csv, without the newline
     std::string verdict;               // "pass", "fail" or "error"
     std::vector<std::string> reasons;  // why it failed (flag names, or "error")
