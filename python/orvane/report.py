@@ -809,75 +809,101 @@ def _frame_size(cal):
     return None
 
 
+def _gains_body(cal):
+    gt = cal.gain_tables()
+    if gt is None:
+        return missing_note(["gainmap.json", "calibration_block.bin", "state_dump.bin"],
+                            "gain tables")
+    first, second, names, source = gt
+    return page.figure(gain_figure(cal, first, second, names, _frame_size(cal)),
+                       caption=f"Gain tables of the layout over the frame, on one colour "
+                       f"scale, and their ratio (1 = equal sensitivity); from {source}.")
+
+
+def _dcc_body(cal):
+    if cal.dcc is None:
+        return missing_note(["dccmap.json", "state_dump.bin", "calibration_block.bin"], "DCC")
+    cap = (f"DCC per window, lens units per pixel of disparity (from {cal.dcc[1]})"
+           + ("; right: (found - true) / true" if cal.truth is not None else "")
+           + ". Windows with a flag are outlined in red.")
+    return page.figure(dcc_figure(cal), caption=cap)
+
+
+def _curve_of_field_body(cal):
+    if cal.peak is None:
+        return missing_note(["curve_of_field_block.bin", "state_dump.bin"], "curve of field")
+    cap = (f"Lens position of the focus peak per window (from {cal.peak[1]})"
+           + ("; right: difference to the true in-focus position in lens steps of "
+              f"{cal.truth['step']:g}" if cal.truth is not None else "") + ".")
+    return page.figure(curve_of_field_figure(cal), caption=cap)
+
+
+def _has_sweep(cal):
+    return cal.f.state is not None and cal.frames > 0 and cal.windows > 0
+
+
+def _sweep_body(cal):
+    if not _has_sweep(cal):
+        return missing_note(["state_dump.bin"], "per-frame results of the sweep")
+    pd_fig = page.figure(
+        pd_sweep_figure(cal),
+        caption="PD against lens position per window, on one scale: filled dots are the "
+                "fitted frames, hollow grey dots the trimmed ones, the line is the fit "
+                "(slope 1/DCC through zero_pd_lens); red crosses mark frames with a flag. "
+                "Flagged windows are outlined in red with the flag's name.")
+    focus_fig = page.figure(
+        focus_sweep_figure(cal),
+        caption="Focus measure against lens position per window, relative to the window's "
+                "largest value (all frames enter the peak search); the dashed red line and "
+                "triangle mark the peak lens (sub-step interpolated)"
+                + (", the dotted line the true in-focus position" if cal.truth else "") + ".")
+    return Html("<h3>Phase disparity</h3>" + pd_fig + "<h3>Focus measure</h3>" + focus_fig)
+
+
+def _confidence_body(cal):
+    if not _has_sweep(cal):
+        return missing_note(["state_dump.bin"], "per-frame results of the sweep")
+    conf = cal.f.state.confidence
+    return page.figure(
+        confidence_figure(cal),
+        caption=f"Confidence of the disparity per frame and window (0..1024, one scale; here "
+                f"{conf.min()}..{conf.max()}); trimmed frames are named in grey.")
+
+
+SECTIONS = (
+    ("flags", "Flagged windows", flagged_table),
+    ("gains", "Gain map", _gains_body),
+    ("dcc", "Defocus conversion coefficient", _dcc_body),
+    ("curve-of-field", "Curve of field", _curve_of_field_body),
+    ("sweep", "The sweep, window by window", _sweep_body),
+    ("confidence", "PD confidence", _confidence_body),
+    ("files", "Files", lambda cal: files_table(cal.f) + consistency(cal)),
+)
+
+
+def _drawn(body, cal):
+    """A section's HTML; a file that reads but holds values no section expected
+    (a hand-edited summary, say) costs that section, not the page."""
+    try:
+        return body(cal)
+    except Exception as e:  # noqa: BLE001 - the page is written whatever a section meets
+        return Html(f'<p><span class="fail">not drawn</span> {escape(type(e).__name__)}: '
+                    f"{escape(e)}</p>")
+
+
 def build(folder_path):
     """The report page of an output folder, as HTML text."""
     f = Folder(folder_path)
-    cal = Calibration(f)
-    parts = [f"<h1>Calibration report: {escape(os.path.basename(os.path.abspath(folder_path)))}"
-             "</h1>", header(cal)]
-
-    parts.append(_section("flags", "Flagged windows", flagged_table(cal)))
-
-    gt = cal.gain_tables()
-    if gt is None:
-        body = missing_note(["gainmap.json", "calibration_block.bin", "state_dump.bin"],
-                            "gain tables")
-    else:
-        first, second, names, source = gt
-        body = page.figure(gain_figure(cal, first, second, names, _frame_size(cal)),
-                           caption=f"Gain tables of the layout over the frame, on one colour "
-                           f"scale, and their ratio (1 = equal sensitivity); from {source}.")
-    parts.append(_section("gains", "Gain map", body))
-
-    if cal.dcc is None:
-        body = missing_note(["dccmap.json", "state_dump.bin", "calibration_block.bin"], "DCC")
-    else:
-        cap = (f"DCC per window, lens units per pixel of disparity (from {cal.dcc[1]})"
-               + ("; right: (found - true) / true" if cal.truth is not None else "")
-               + ". Windows with a flag are outlined in red.")
-        body = page.figure(dcc_figure(cal), caption=cap)
-    parts.append(_section("dcc", "Defocus conversion coefficient", body))
-
-    if cal.peak is None:
-        body = missing_note(["curve_of_field_block.bin", "state_dump.bin"], "curve of field")
-    else:
-        cap = (f"Lens position of the focus peak per window (from {cal.peak[1]})"
-               + ("; right: difference to the true in-focus position in lens steps of "
-                  f"{cal.truth['step']:g}" if cal.truth is not None else "") + ".")
-        body = page.figure(curve_of_field_figure(cal), caption=cap)
-    parts.append(_section("curve-of-field", "Curve of field", body))
-
-    st = f.state
-    if st is None or cal.frames == 0 or cal.windows == 0:
-        need = missing_note(["state_dump.bin"], "per-frame results of the sweep")
-        parts.append(_section("sweep", "The sweep, window by window", need))
-        parts.append(_section("confidence", "PD confidence", need))
-    else:
-        pd_fig = page.figure(
-            pd_sweep_figure(cal),
-            caption="PD against lens position per window, on one scale: filled dots are the "
-                    "fitted frames, hollow grey dots the trimmed ones, the line is the fit "
-                    "(slope 1/DCC through zero_pd_lens); red crosses mark frames with a flag. "
-                    "Flagged windows are outlined in red with the flag's name.")
-        focus_fig = page.figure(
-            focus_sweep_figure(cal),
-            caption="Focus measure against lens position per window, relative to the window's "
-                    "largest value (all frames enter the peak search); the dashed red line and "
-                    "triangle mark the peak lens (sub-step interpolated)"
-                    + (", the dotted line the true in-focus position" if cal.truth else "")
-                    + ".")
-        parts.append(_section("sweep", "The sweep, window by window",
-                              Html("<h3>Phase disparity</h3>" + pd_fig
-                                   + "<h3>Focus measure</h3>" + focus_fig)))
-        parts.append(_section("confidence", "PD confidence", page.figure(
-            confidence_figure(cal),
-            caption="Confidence of the disparity per frame and window (0..1024, one scale; "
-                    f"here {st.confidence.min()}..{st.confidence.max()}); trimmed frames are "
-                    "named in grey.")))
-
-    parts.append(_section("files", "Files", files_table(f) + consistency(cal)))
-    title = f"Calibration report: {os.path.basename(os.path.abspath(folder_path))}"
-    return page.document(title, Html("\n".join(parts)))
+    try:
+        cal = Calibration(f)
+    except (ValueError, TypeError, KeyError, IndexError) as e:
+        f.state_of["summary.json"] = ("broken", f"summary.json: {type(e).__name__}: {e}")
+        f.summary = f.settings = f.limits = None
+        cal = Calibration(f)
+    name = escape(os.path.basename(os.path.abspath(folder_path)))
+    parts = [f"<h1>Calibration report: {name}</h1>", _drawn(header, cal)]
+    parts += [_section(ident, title, _drawn(body, cal)) for ident, title, body in SECTIONS]
+    return page.document(f"Calibration report: {name}", Html("\n".join(parts)))
 
 
 def main(argv=None):
