@@ -23,7 +23,7 @@ from . import page
 from . import records as R
 from .constants import FRAME_SLOTS, MAX_DCC_WINDOWS
 from .page import Html, escape
-from .status import Status, HARD_FAILURE
+from .status import Status
 
 __all__ = ["Folder", "build", "main"]
 
@@ -347,6 +347,10 @@ def heatmap(fig, ax, values, title, unit, fmt, cmap="viridis", vmin=None, vmax=N
     return im
 
 
+def _signed(v, digits):
+    return f"{round(v, digits) + 0.0:+.{digits}f}"  # + 0.0: no "-0.00"
+
+
 def _symmetric(values, floor):
     finite = np.abs(values[np.isfinite(values)])
     return max(float(finite.max()) if finite.size else 0.0, floor)
@@ -411,8 +415,8 @@ def dcc_figure(cal):
             err = 100.0 * (dcc - cal.truth["dcc"]) / cal.truth["dcc"]
         span = _symmetric(err, 1.0)
         panels.append(dict(values=err, title="DCC error against the truth", unit="error (%)",
-                           fmt=lambda v: f"{round(v, 1) + 0.0:+.1f}", cmap="RdBu_r", vmin=-span, vmax=span,
-                           flagged=flagged))
+                           fmt=lambda v: _signed(v, 1), cmap="RdBu_r", vmin=-span,
+                           vmax=span, flagged=flagged))
     return _grid_figure(panels)
 
 
@@ -426,7 +430,7 @@ def curve_of_field_figure(cal):
         diff = (peak - cal.truth["focus"]) / cal.truth["step"]
         span = _symmetric(diff, 0.25)
         panels.append(dict(values=diff, title="found minus true in-focus position",
-                           unit="lens steps", fmt=lambda v: f"{round(v, 2) + 0.0:+.2f}", cmap="RdBu_r",
+                           unit="lens steps", fmt=lambda v: _signed(v, 2), cmap="RdBu_r",
                            vmin=-span, vmax=span, flagged=flagged))
     return _grid_figure(panels)
 
