@@ -60,6 +60,10 @@ def test_flagged_windows_by_name(tmp_path):
 
     _, text = report(out)
     assert page_flags(text) == flagged
+    # The run's own settings and frame size, as summary.json records them.
+    assert "<th>frame size</th><td>640 x 480 px</td>" in text
+    assert "<th>search range</th><td>max_shift 15 px</td>" in text
+    assert "zero-PD deviation limit 0.001, 0.5" in text
     assert re.search(r"DCC map</td><td>0x00000200</td><td><span class=\"flag\">dcc_deviation",
                      text)
     # Each flagged window's panels (PD and focus) carry its flags by name.
