@@ -17,6 +17,7 @@ import sys
 import numpy as np
 from matplotlib.figure import Figure
 from matplotlib.patches import Rectangle
+from matplotlib.ticker import MaxNLocator
 
 from . import files as F
 from . import page
@@ -456,8 +457,15 @@ def _fitted_mask(cal):
 
 def _small_multiples(cal):
     row = min(max(0.7 * 11.0 / cal.cols, 1.35), 2.6)  # panels near 4:3 whatever the grid
-    fig = Figure(figsize=(12, row * cal.rows + 0.9), layout="constrained")
+    height = row * cal.rows + 1.1
+    # Fixed margins (inches): a constrained layout of ~100 axes costs seconds.
+    fig = Figure(figsize=(12, height))
+    fig.subplots_adjust(left=0.065, right=0.99, top=1 - 0.25 / height, bottom=0.85 / height,
+                        wspace=0.12, hspace=0.32)
     axes = fig.subplots(cal.rows, cal.cols, sharex=True, sharey=True, squeeze=False)
+    for ax in axes.flat:
+        ax.xaxis.set_major_locator(MaxNLocator(4))
+        ax.yaxis.set_major_locator(MaxNLocator(5))
     return fig, axes
 
 
@@ -530,9 +538,7 @@ def _legend(fig, axes):
     for ax in axes.flat:
         for handle, label in zip(*ax.get_legend_handles_labels()):
             seen.setdefault(label, handle)
-    if seen:  # in a strip kept free below the panels
-        strip = 0.35 / fig.get_figheight()
-        fig.get_layout_engine().set(rect=(0, strip, 1, 1 - strip))
+    if seen:  # in the strip kept free below the panels
         fig.legend(list(seen.values()), list(seen.keys()), loc="lower center",
                    ncol=len(seen), fontsize=8, frameon=False)
 
