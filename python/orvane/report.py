@@ -756,7 +756,7 @@ def flagged_table(cal):
                 bit = int(name, 16) if name.startswith("0x") else int(Status[name.upper()])
                 ks = [k for k in range(cal.frames) if st.flags[k, r, c] & bit]
                 frames.append(f"{name}: frame{'s' if len(ks) > 1 else ''} {_ranges(ks)}")
-        why = "; ".join(x for x in (_why(cal, w, n) for n in fit) if x)
+        why = "; ".join(f"{n}: {x}" for n, x in ((n, _why(cal, w, n)) for n in fit) if x)
         rows.append([w, r, c, chips(frame + fit), "; ".join(frames + ([why] if why else []))])
         present.update(frame + fit)
     text = (f"<p>Per-frame flags are the OR over the sweep; the DCC map's checks per window: "
