@@ -26,6 +26,13 @@ Array.from(document.querySelectorAll('section')).map(s => ({
 }))
 """
 
+# Tables wider than the box they sit in (they would cover their neighbours).
+SPILLED = """
+Array.from(document.querySelectorAll('table')).filter(t =>
+  t.getBoundingClientRect().right > t.parentElement.getBoundingClientRect().right + 1
+).map(t => t.className || t.parentElement.tagName)
+"""
+
 
 def ink(pixels):
     """Share of pixels that are not near white, and the spread of their grey values."""
@@ -51,6 +58,7 @@ def test_demo_report_renders_in_chromium(tmp_path):
         session = browser.open("file://" + os.path.abspath(path))
         sections = {s["id"]: s["figures"] for s in browser.evaluate(session, MEASURE)}
         broken = browser.evaluate(session, "document.querySelectorAll('.missing, .fail').length")
+        spilled = browser.evaluate(session, SPILLED)
         png = browser.screenshot(session)
         problems = browser.problems(session)
     with open(shot, "wb") as f:
@@ -58,6 +66,7 @@ def test_demo_report_renders_in_chromium(tmp_path):
 
     assert problems == [], problems
     assert broken == 0, "the demo folder should read completely and pass"
+    assert spilled == [], "tables running over their column: " + str(spilled)
     pixels = mpimg.imread(io.BytesIO(png), format="png")
     height, width = pixels.shape[:2]
     assert width >= 1200 and height > 3000, (width, height)
