@@ -98,12 +98,14 @@ th, td { border: 1px solid var(--line); padding: .2rem .5rem; text-align: left;
          vertical-align: top; }
 th { background: #f1f3f5; }
 table.facts th { white-space: nowrap; font-weight: 600; }
+td { overflow-wrap: anywhere; }
 td.num { text-align: right; font-variant-numeric: tabular-nums; }
 figure.plot { margin: .8rem 0 1.4rem; }
 figure.plot svg, figure.plot img { display: block; width: 100%; height: auto; max-width: 100%; }
 figcaption { color: var(--muted); font-size: .85rem; margin-top: .3rem; max-width: 90ch; }
 .grid2 { display: grid; grid-template-columns: repeat(auto-fit, minmax(420px, 1fr));
          gap: 0 1.5rem; }
+.grid2 > * { min-width: 0; }
 .flag, .pass, .fail, .missing { display: inline-block; padding: 0 .4em; border-radius: 3px;
          font-family: ui-monospace, "DejaVu Sans Mono", monospace; font-size: .85em; }
 .flag { background: #fde7c8; color: var(--warn); }

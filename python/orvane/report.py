@@ -17,13 +17,14 @@ import sys
 import numpy as np
 from matplotlib.figure import Figure
 from matplotlib.patches import Rectangle
+from matplotlib.ticker import MaxNLocator
 
 from . import files as F
 from . import page
 from . import records as R
 from .constants import FRAME_SLOTS, MAX_DCC_WINDOWS
 from .page import Html, escape
-from .status import Status, HARD_FAILURE
+from .status import Status
 
 __all__ = ["Folder", "build", "main"]
 
@@ -347,6 +348,10 @@ def heatmap(fig, ax, values, title, unit, fmt, cmap="viridis", vmin=None, vmax=N
     return im
 
 
+def _signed(v, digits):
+    return f"{round(v, digits) + 0.0:+.{digits}f}"  # + 0.0: no "-0.00"
+
+
 def _symmetric(values, floor):
     finite = np.abs(values[np.isfinite(values)])
     return max(float(finite.max()) if finite.size else 0.0, floor)
@@ -411,8 +416,8 @@ def dcc_figure(cal):
             err = 100.0 * (dcc - cal.truth["dcc"]) / cal.truth["dcc"]
         span = _symmetric(err, 1.0)
         panels.append(dict(values=err, title="DCC error against the truth", unit="error (%)",
-                           fmt=lambda v: f"{round(v, 1) + 0.0:+.1f}", cmap="RdBu_r", vmin=-span, vmax=span,
-                           flagged=flagged))
+                           fmt=lambda v: _signed(v, 1), cmap="RdBu_r", vmin=-span,
+                           vmax=span, flagged=flagged))
     return _grid_figure(panels)
 
 
@@ -426,7 +431,7 @@ def curve_of_field_figure(cal):
         diff = (peak - cal.truth["focus"]) / cal.truth["step"]
         span = _symmetric(diff, 0.25)
         panels.append(dict(values=diff, title="found minus true in-focus position",
-                           unit="lens steps", fmt=lambda v: f"{round(v, 2) + 0.0:+.2f}", cmap="RdBu_r",
+                           unit="lens steps", fmt=lambda v: _signed(v, 2), cmap="RdBu_r",
                            vmin=-span, vmax=span, flagged=flagged))
     return _grid_figure(panels)
 
@@ -452,8 +457,15 @@ def _fitted_mask(cal):
 
 def _small_multiples(cal):
     row = min(max(0.7 * 11.0 / cal.cols, 1.35), 2.6)  # panels near 4:3 whatever the grid
-    fig = Figure(figsize=(12, row * cal.rows + 0.9), layout="constrained")
+    height = row * cal.rows + 1.1
+    # Fixed margins (inches): a constrained layout of ~100 axes costs seconds.
+    fig = Figure(figsize=(12, height))
+    fig.subplots_adjust(left=0.065, right=0.99, top=1 - 0.25 / height, bottom=0.85 / height,
+                        wspace=0.12, hspace=0.32)
     axes = fig.subplots(cal.rows, cal.cols, sharex=True, sharey=True, squeeze=False)
+    for ax in axes.flat:
+        ax.xaxis.set_major_locator(MaxNLocator(4))
+        ax.yaxis.set_major_locator(MaxNLocator(5))
     return fig, axes
 
 
@@ -526,9 +538,7 @@ def _legend(fig, axes):
     for ax in axes.flat:
         for handle, label in zip(*ax.get_legend_handles_labels()):
             seen.setdefault(label, handle)
-    if seen:  # in a strip kept free below the panels
-        strip = 0.35 / fig.get_figheight()
-        fig.get_layout_engine().set(rect=(0, strip, 1, 1 - strip))
+    if seen:  # in the strip kept free below the panels
         fig.legend(list(seen.values()), list(seen.keys()), loc="lower center",
                    ncol=len(seen), fontsize=8, frameon=False)
 
@@ -746,7 +756,7 @@ def flagged_table(cal):
                 bit = int(name, 16) if name.startswith("0x") else int(Status[name.upper()])
                 ks = [k for k in range(cal.frames) if st.flags[k, r, c] & bit]
                 frames.append(f"{name}: frame{'s' if len(ks) > 1 else ''} {_ranges(ks)}")
-        why = "; ".join(x for x in (_why(cal, w, n) for n in fit) if x)
+        why = "; ".join(f"{n}: {x}" for n, x in ((n, _why(cal, w, n)) for n in fit) if x)
         rows.append([w, r, c, chips(frame + fit), "; ".join(frames + ([why] if why else []))])
         present.update(frame + fit)
     text = (f"<p>Per-frame flags are the OR over the sweep; the DCC map's checks per window: "
@@ -809,75 +819,101 @@ def _frame_size(cal):
     return None
 
 
+def _gains_body(cal):
+    gt = cal.gain_tables()
+    if gt is None:
+        return missing_note(["gainmap.json", "calibration_block.bin", "state_dump.bin"],
+                            "gain tables")
+    first, second, names, source = gt
+    return page.figure(gain_figure(cal, first, second, names, _frame_size(cal)),
+                       caption=f"Gain tables of the layout over the frame, on one colour "
+                       f"scale, and their ratio (1 = equal sensitivity); from {source}.")
+
+
+def _dcc_body(cal):
+    if cal.dcc is None:
+        return missing_note(["dccmap.json", "state_dump.bin", "calibration_block.bin"], "DCC")
+    cap = (f"DCC per window, lens units per pixel of disparity (from {cal.dcc[1]})"
+           + ("; right: (found - true) / true" if cal.truth is not None else "")
+           + ". Windows with a flag are outlined in red.")
+    return page.figure(dcc_figure(cal), caption=cap)
+
+
+def _curve_of_field_body(cal):
+    if cal.peak is None:
+        return missing_note(["curve_of_field_block.bin", "state_dump.bin"], "curve of field")
+    cap = (f"Lens position of the focus peak per window (from {cal.peak[1]})"
+           + ("; right: difference to the true in-focus position in lens steps of "
+              f"{cal.truth['step']:g}" if cal.truth is not None else "") + ".")
+    return page.figure(curve_of_field_figure(cal), caption=cap)
+
+
+def _has_sweep(cal):
+    return cal.f.state is not None and cal.frames > 0 and cal.windows > 0
+
+
+def _sweep_body(cal):
+    if not _has_sweep(cal):
+        return missing_note(["state_dump.bin"], "per-frame results of the sweep")
+    pd_fig = page.figure(
+        pd_sweep_figure(cal),
+        caption="PD against lens position per window, on one scale: filled dots are the "
+                "fitted frames, hollow grey dots the trimmed ones, the line is the fit "
+                "(slope 1/DCC through zero_pd_lens); red crosses mark frames with a flag. "
+                "Flagged windows are outlined in red with the flag's name.")
+    focus_fig = page.figure(
+        focus_sweep_figure(cal),
+        caption="Focus measure against lens position per window, relative to the window's "
+                "largest value (all frames enter the peak search); the dashed red line and "
+                "triangle mark the peak lens (sub-step interpolated)"
+                + (", the dotted line the true in-focus position" if cal.truth else "") + ".")
+    return Html("<h3>Phase disparity</h3>" + pd_fig + "<h3>Focus measure</h3>" + focus_fig)
+
+
+def _confidence_body(cal):
+    if not _has_sweep(cal):
+        return missing_note(["state_dump.bin"], "per-frame results of the sweep")
+    conf = cal.f.state.confidence
+    return page.figure(
+        confidence_figure(cal),
+        caption=f"Confidence of the disparity per frame and window (0..1024, one scale; here "
+                f"{conf.min()}..{conf.max()}); trimmed frames are named in grey.")
+
+
+SECTIONS = (
+    ("flags", "Flagged windows", flagged_table),
+    ("gains", "Gain map", _gains_body),
+    ("dcc", "Defocus conversion coefficient", _dcc_body),
+    ("curve-of-field", "Curve of field", _curve_of_field_body),
+    ("sweep", "The sweep, window by window", _sweep_body),
+    ("confidence", "PD confidence", _confidence_body),
+    ("files", "Files", lambda cal: files_table(cal.f) + consistency(cal)),
+)
+
+
+def _drawn(body, cal):
+    """A section's HTML; a file that reads but holds values no section expected
+    (a hand-edited summary, say) costs that section, not the page."""
+    try:
+        return body(cal)
+    except Exception as e:  # noqa: BLE001 - the page is written whatever a section meets
+        return Html(f'<p><span class="fail">not drawn</span> {escape(type(e).__name__)}: '
+                    f"{escape(e)}</p>")
+
+
 def build(folder_path):
     """The report page of an output folder, as HTML text."""
     f = Folder(folder_path)
-    cal = Calibration(f)
-    parts = [f"<h1>Calibration report: {escape(os.path.basename(os.path.abspath(folder_path)))}"
-             "</h1>", header(cal)]
-
-    parts.append(_section("flags", "Flagged windows", flagged_table(cal)))
-
-    gt = cal.gain_tables()
-    if gt is None:
-        body = missing_note(["gainmap.json", "calibration_block.bin", "state_dump.bin"],
-                            "gain tables")
-    else:
-        first, second, names, source = gt
-        body = page.figure(gain_figure(cal, first, second, names, _frame_size(cal)),
-                           caption=f"Gain tables of the layout over the frame, on one colour "
-                           f"scale, and their ratio (1 = equal sensitivity); from {source}.")
-    parts.append(_section("gains", "Gain map", body))
-
-    if cal.dcc is None:
-        body = missing_note(["dccmap.json", "state_dump.bin", "calibration_block.bin"], "DCC")
-    else:
-        cap = (f"DCC per window, lens units per pixel of disparity (from {cal.dcc[1]})"
-               + ("; right: (found - true) / true" if cal.truth is not None else "")
-               + ". Windows with a flag are outlined in red.")
-        body = page.figure(dcc_figure(cal), caption=cap)
-    parts.append(_section("dcc", "Defocus conversion coefficient", body))
-
-    if cal.peak is None:
-        body = missing_note(["curve_of_field_block.bin", "state_dump.bin"], "curve of field")
-    else:
-        cap = (f"Lens position of the focus peak per window (from {cal.peak[1]})"
-               + ("; right: difference to the true in-focus position in lens steps of "
-                  f"{cal.truth['step']:g}" if cal.truth is not None else "") + ".")
-        body = page.figure(curve_of_field_figure(cal), caption=cap)
-    parts.append(_section("curve-of-field", "Curve of field", body))
-
-    st = f.state
-    if st is None or cal.frames == 0 or cal.windows == 0:
-        need = missing_note(["state_dump.bin"], "per-frame results of the sweep")
-        parts.append(_section("sweep", "The sweep, window by window", need))
-        parts.append(_section("confidence", "PD confidence", need))
-    else:
-        pd_fig = page.figure(
-            pd_sweep_figure(cal),
-            caption="PD against lens position per window, on one scale: filled dots are the "
-                    "fitted frames, hollow grey dots the trimmed ones, the line is the fit "
-                    "(slope 1/DCC through zero_pd_lens); red crosses mark frames with a flag. "
-                    "Flagged windows are outlined in red with the flag's name.")
-        focus_fig = page.figure(
-            focus_sweep_figure(cal),
-            caption="Focus measure against lens position per window, relative to the window's "
-                    "largest value (all frames enter the peak search); the dashed red line and "
-                    "triangle mark the peak lens (sub-step interpolated)"
-                    + (", the dotted line the true in-focus position" if cal.truth else "")
-                    + ".")
-        parts.append(_section("sweep", "The sweep, window by window",
-                              Html("<h3>Phase disparity</h3>" + pd_fig
-                                   + "<h3>Focus measure</h3>" + focus_fig)))
-        parts.append(_section("confidence", "PD confidence", page.figure(
-            confidence_figure(cal),
-            caption="Confidence of the disparity per frame and window (0..1024, one scale; "
-                    f"here {st.confidence.min()}..{st.confidence.max()}); trimmed frames are "
-                    "named in grey.")))
-
-    parts.append(_section("files", "Files", files_table(f) + consistency(cal)))
-    title = f"Calibration report: {os.path.basename(os.path.abspath(folder_path))}"
-    return page.document(title, Html("\n".join(parts)))
+    try:
+        cal = Calibration(f)
+    except (ValueError, TypeError, KeyError, IndexError) as e:
+        f.state_of["summary.json"] = ("broken", f"summary.json: {type(e).__name__}: {e}")
+        f.summary = f.settings = f.limits = None
+        cal = Calibration(f)
+    name = escape(os.path.basename(os.path.abspath(folder_path)))
+    parts = [f"<h1>Calibration report: {name}</h1>", _drawn(header, cal)]
+    parts += [_section(ident, title, _drawn(body, cal)) for ident, title, body in SECTIONS]
+    return page.document(f"Calibration report: {name}", Html("\n".join(parts)))
 
 
 def main(argv=None):

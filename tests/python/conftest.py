@@ -4,6 +4,7 @@ ORVANE_C_COMPILER, ORVANE_INCLUDE_DIR, ORVANE_SANITIZE."""
 
 import os
 import subprocess
+import sys
 
 import pytest
 
@@ -46,3 +47,13 @@ def simulated(tmp_path_factory):
             made[key] = root
         return made[key]
     return get
+
+
+def report(folder, *extra):
+    """Runs `python3 -m orvane.report FOLDER [extra]`; returns the page's path and text."""
+    proc = subprocess.run([sys.executable, "-m", "orvane.report", str(folder), *extra],
+                          capture_output=True, text=True, timeout=600)
+    assert proc.returncode == 0, proc.stderr
+    path = proc.stdout.strip()
+    with open(path, encoding="utf-8") as f:
+        return path, f.read()
