@@ -80,8 +80,10 @@ struct kernel_table {
 const kernel_table& scalar_kernels();
 // nullptr when this build or this CPU has no such table.
 const kernel_table* avx2_kernels();
-// The best table for this CPU, or the scalar one when the environment
-// variable ORVANE_CPU is "scalar". Read at every call.
+const kernel_table* avx512_kernels();
+// The best table for this CPU; the environment variable ORVANE_CPU set to
+// "scalar" forces the scalar table, "avx2" the AVX2 one (where the CPU has
+// it). Read at every call.
 const kernel_table& select_kernels();
 
 }  // namespace orvane

@@ -21,13 +21,14 @@ struct context_deleter {
 };
 using context_ptr = std::unique_ptr<cal_context, context_deleter>;
 
-// A context on the scalar or on the best kernels, whatever the caller's
-// environment says; the environment is restored afterwards.
-context_ptr create(const cal_settings& s, bool scalar) {
+// A context on the kernels ORVANE_CPU=cpu chooses (the best ones for
+// nullptr), whatever the caller's environment says; the environment is
+// restored afterwards.
+context_ptr create(const cal_settings& s, const char* cpu) {
     const char* before = std::getenv("ORVANE_CPU");
     const std::string saved = before != nullptr ? before : "";
-    if (scalar) {
-        setenv("ORVANE_CPU", "scalar", 1);
+    if (cpu != nullptr) {
+        setenv("ORVANE_CPU", cpu, 1);
     } else {
         unsetenv("ORVANE_CPU");
     }
@@ -125,10 +126,25 @@ void append(std::vector<uint8_t>& out, const T& rec) {
     out.insert(out.end(), p, p + sizeof rec);
 }
 
-sweep_output run(const variant& v, layout kind, uint32_t w, uint32_t h, bool scalar, bool featureless) {
+// Every kernel table this machine runs, each with the ORVANE_CPU value that
+// chooses it.
+struct table_choice {
+    const char* cpu;
+    const orvane::kernel_table* table;
+};
+
+std::vector<table_choice> vector_choices() {
+    std::vector<table_choice> c;
+    if (const auto* t = orvane::avx2_kernels()) c.push_back({"avx2", t});
+    if (const auto* t = orvane::avx512_kernels()) c.push_back({nullptr, t});
+    return c;
+}
+
+sweep_output run(const variant& v, layout kind, uint32_t w, uint32_t h, table_choice kernels,
+                 bool featureless) {
     const cal_settings s = settings_of(v);
-    context_ptr ctx = create(s, scalar);
-    EXPECT_EQ(ctx->kernels, scalar ? &orvane::scalar_kernels() : orvane::avx2_kernels());
+    context_ptr ctx = create(s, kernels.cpu);
+    EXPECT_EQ(ctx->kernels, kernels.table);
     sweep_output out;
     renderer rd{w, h, 12345};
     const bool vertical = kind == layout::vertical;
@@ -251,17 +267,22 @@ struct pipeline_case {
 class Pipeline : public ::testing::TestWithParam<pipeline_case> {};
 
 TEST_P(Pipeline, VectorKernelsGiveTheScalarResults) {
-    if (orvane::avx2_kernels() == nullptr) GTEST_SKIP() << "no vector kernels on this CPU";
+    const std::vector<table_choice> tables = vector_choices();
+    if (tables.empty()) GTEST_SKIP() << "no vector kernels on this CPU";
     const pipeline_case& c = GetParam();
-    const sweep_output on = run(c.v, c.kind, c.w, c.h, false, c.featureless);
-    const sweep_output off = run(c.v, c.kind, c.w, c.h, true, c.featureless);
-    EXPECT_EQ(on.statuses, off.statuses);
-    EXPECT_TRUE(on.records == off.records);
-    EXPECT_TRUE(on.images == off.images);
-    EXPECT_EQ(on.printed, off.printed);
-    ASSERT_EQ(on.state.size(), off.state.size());
-    for (size_t i = 0; i < on.state.size(); ++i) {
-        ASSERT_EQ(on.state[i], off.state[i]) << "state byte " << i;
+    const sweep_output off =
+        run(c.v, c.kind, c.w, c.h, {"scalar", &orvane::scalar_kernels()}, c.featureless);
+    for (const table_choice& t : tables) {
+        SCOPED_TRACE(t.table->name);
+        const sweep_output on = run(c.v, c.kind, c.w, c.h, t, c.featureless);
+        EXPECT_EQ(on.statuses, off.statuses);
+        EXPECT_TRUE(on.records == off.records);
+        EXPECT_TRUE(on.images == off.images);
+        EXPECT_EQ(on.printed, off.printed);
+        ASSERT_EQ(on.state.size(), off.state.size());
+        for (size_t i = 0; i < on.state.size(); ++i) {
+            ASSERT_EQ(on.state[i], off.state[i]) << "state byte " << i;
+        }
     }
     // The sweep is a real one: windows measured positive focus values.
     if (!c.featureless) {
