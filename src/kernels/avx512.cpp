@@ -353,11 +353,313 @@ void bandpass_abs_sums_avx512(const focus_lane* lanes, uint32_t count, const ban
     }
 }
 
+// ---- exposure check: window sums of every row -------------------------
+//
+// Every window sum of a row is formed directly from its samples, 32 (16-bit
+// lanes) or 16 (32-bit lanes) start columns at a time; integer sums, so the
+// grouping changes nothing. A row whose largest sample times the window
+// length fits 16 bits is summed in 16-bit lanes without any wrap.
+
+constexpr uint32_t kMaxDirectWindow = 64;
+
+inline uint32_t row_maximum(const uint16_t* row, uint32_t width) {
+    __m512i m = _mm512_setzero_si512();
+    for (uint32_t x = 0; x < width; x += 32) {
+        const uint32_t left = width - x;
+        const __mmask32 k = left >= 32 ? ~__mmask32{0} : static_cast<__mmask32>((1u << left) - 1u);
+        m = _mm512_max_epu16(m, _mm512_maskz_loadu_epi16(k, row + x));
+    }
+    const __m512i m32 = _mm512_max_epu32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(m)),
+                                         _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(m, 1)));
+    return _mm512_reduce_max_epu32(m32);
+}
+
+void window_sum_range_avx512(const uint16_t* image, uint32_t width, uint32_t height, uint32_t len,
+                             uint32_t* lowest, uint32_t* highest) {
+    if (len == 0 || len > width || len > kMaxDirectWindow) {
+        avx2_table()->window_sum_range(image, width, height, len, lowest, highest);
+        return;
+    }
+    const uint32_t windows = width - len + 1;
+    __m512i lo16 = _mm512_set1_epi16(-1);
+    __m512i hi16 = _mm512_setzero_si512();
+    __m512i lo32 = _mm512_set1_epi32(-1);
+    __m512i hi32 = _mm512_setzero_si512();
+    bool narrow_rows = false;
+    bool wide_rows = false;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint16_t* row = image + static_cast<size_t>(y) * width;
+        if (row_maximum(row, width) * len <= 65535u) {
+            narrow_rows = true;
+            for (uint32_t x = 0; x < windows; x += 32) {
+                const uint32_t left = windows - x;
+                const __mmask32 k = left >= 32 ? ~__mmask32{0} : static_cast<__mmask32>((1u << left) - 1u);
+                __m512i sum = _mm512_maskz_loadu_epi16(k, row + x);
+                for (uint32_t i = 1; i < len; ++i) {
+                    sum = _mm512_add_epi16(sum, _mm512_maskz_loadu_epi16(k, row + x + i));
+                }
+                lo16 = _mm512_mask_min_epu16(lo16, k, lo16, sum);
+                hi16 = _mm512_mask_max_epu16(hi16, k, hi16, sum);
+            }
+        } else {
+            wide_rows = true;
+            for (uint32_t x = 0; x < windows; x += 16) {
+                const uint32_t left = windows - x;
+                const __mmask16 k = left >= 16 ? __mmask16(0xFFFF) : static_cast<__mmask16>((1u << left) - 1u);
+                __m512i sum = _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(k, row + x));
+                for (uint32_t i = 1; i < len; ++i) {
+                    sum = _mm512_add_epi32(sum, _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(k, row + x + i)));
+                }
+                lo32 = _mm512_mask_min_epu32(lo32, k, lo32, sum);
+                hi32 = _mm512_mask_max_epu32(hi32, k, hi32, sum);
+            }
+        }
+    }
+    uint32_t lo = *lowest;
+    uint32_t hi = *highest;
+    if (narrow_rows) {
+        const uint32_t l = _mm512_reduce_min_epu32(
+            _mm512_min_epu32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(lo16)),
+                             _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(lo16, 1))));
+        const uint32_t h = _mm512_reduce_max_epu32(
+            _mm512_max_epu32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(hi16)),
+                             _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(hi16, 1))));
+        lo = l < lo ? l : lo;
+        hi = h > hi ? h : hi;
+    }
+    if (wide_rows) {
+        const uint32_t l = _mm512_reduce_min_epu32(lo32);
+        const uint32_t h = _mm512_reduce_max_epu32(hi32);
+        lo = l < lo ? l : lo;
+        hi = h > hi ? h : hi;
+    }
+    *lowest = lo;
+    *highest = hi;
+}
+
+// ---- resampler column pass: output rows accumulated in registers --------
+//
+// Each output row sums float(sample) * weight over its taps in tap order,
+// and its tap rows never decrease. The pass walks the source rows once for
+// a block of columns, keeping the sums of every open output row in
+// registers: output row r lives in slot r mod K, which is free again when
+// row r - K has taken its last tap. A slot without a tap on a source row
+// adds float(sample) * -0 = -0, and x + -0 is x for every float x
+// (including zeros, infinities and NaN), so each sum sees exactly its own
+// terms in its own order.
+
+constexpr int32_t kMaxOutRows = 256;
+// Passes over source rows planned at once: their rows, whole, stay in the
+// second-level cache while every block of columns replays them.
+constexpr uint32_t kPlanEntries = 64;
+
+// One pass over source row y (1-based): the weight of every slot, and the
+// slots whose rows take their last tap with it.
+template <int K>
+struct row_pass {
+    int32_t y;
+    uint32_t closing;
+    float w[K];
+};
+
+// Walks the taps of all output rows in source row order.
+template <int K>
+struct pass_planner {
+    const float* weights;
+    const int32_t* indices;
+    int32_t taps;
+    int32_t out_rows;
+    int32_t next[kMaxOutRows];  // next tap of each output row
+    int32_t y;                  // current source row
+    int32_t y_last;
+    int32_t lo;                 // lowest output row not yet closed
+    int32_t pass;               // passes of row y already planned
+
+    // Taps of output row r on source row y still to come.
+    int32_t taps_on(int32_t r, int32_t row) const {
+        const int32_t* idx = indices + static_cast<size_t>(r) * static_cast<size_t>(taps);
+        int32_t n = 0;
+        while (next[r] + n < taps && idx[next[r] + n] == row) ++n;
+        return n;
+    }
+
+    // Plans up to kPlanEntries passes; returns how many (0 when done).
+    uint32_t plan(row_pass<K>* out) {
+        uint32_t n = 0;
+        while (n < kPlanEntries && y <= y_last) {
+            bool any = false;
+            row_pass<K>& e = out[n];
+            e.y = y;
+            e.closing = 0;
+            for (int k = 0; k < K; ++k) e.w[k] = -0.0f;
+            bool more = false;  // another pass over row y is needed
+            for (int32_t r = lo; r < out_rows && r < lo + K; ++r) {
+                const int32_t* idx = indices + static_cast<size_t>(r) * static_cast<size_t>(taps);
+                if (next[r] >= taps || idx[next[r]] != y) continue;
+                any = true;
+                e.w[r % K] = weights[static_cast<size_t>(r) * static_cast<size_t>(taps) +
+                                     static_cast<size_t>(next[r])];
+                ++next[r];
+                if (next[r] == taps) {
+                    e.closing |= 1u << (r % K);
+                } else if (idx[next[r]] == y) {
+                    more = true;
+                }
+            }
+            while (lo < out_rows && next[lo] >= taps) ++lo;
+            if (any) ++n;
+            if (!more) ++y;
+        }
+        return n;
+    }
+};
+
+// Whether the taps allow slots of K registers: every row's tap rows never
+// decrease, first and last tap rows never decrease from one output row to
+// the next, and row r + K starts after row r ends.
+bool slots_suffice(const int32_t* indices, int32_t out_rows, int32_t taps, int32_t k) {
+    for (int32_t r = 0; r < out_rows; ++r) {
+        const int32_t* idx = indices + static_cast<size_t>(r) * static_cast<size_t>(taps);
+        for (int32_t j = 1; j < taps; ++j) {
+            if (idx[j] < idx[j - 1]) return false;
+        }
+        if (r > 0) {
+            const int32_t* prev = idx - taps;
+            if (idx[0] < prev[0] || idx[taps - 1] < prev[taps - 1]) return false;
+        }
+        if (r + k < out_rows) {
+            const int32_t* later = idx + static_cast<size_t>(k) * static_cast<size_t>(taps);
+            if (later[0] <= idx[taps - 1]) return false;
+        }
+    }
+    return true;
+}
+
+// Columns [c0, c0 + 16 NB) (the last register masked by `tail`) over the
+// planned passes; slot_row[k] is the output row slot k holds.
+template <int K, int NB>
+inline void replay(const row_pass<K>* plan, uint32_t n, const uint16_t* src, size_t width,
+                   size_t c0, __mmask16 tail, int32_t out_rows, int32_t* slot_row, float* inter) {
+    __m512 acc[K][NB];
+    auto mask_of = [&](int b) { return b == NB - 1 ? tail : __mmask16(0xFFFF); };
+#pragma GCC unroll 16
+    for (int k = 0; k < K; ++k) {
+#pragma GCC unroll 8
+        for (int b = 0; b < NB; ++b) {
+            acc[k][b] = slot_row[k] < out_rows
+                            ? _mm512_maskz_loadu_ps(mask_of(b), inter + static_cast<size_t>(slot_row[k]) * width + c0 + 16 * b)
+                            : _mm512_setzero_ps();
+        }
+    }
+    for (uint32_t e = 0; e < n; ++e) {
+        const row_pass<K>& p = plan[e];
+        const uint16_t* row = src + static_cast<size_t>(p.y - 1) * width + c0;
+        // Each pass reads two cache lines of a row far from the last one:
+        // fetch the same rows two blocks to the right, which the planned
+        // passes reach after this block and the next.
+        if (c0 + 3 * 16 * NB <= width) {
+            const auto* ahead = reinterpret_cast<const char*>(row + 2 * 16 * NB);
+#pragma GCC unroll 8
+            for (int b = 0; b < NB; b += 2) _mm_prefetch(ahead + 64 * (b / 2), _MM_HINT_T0);
+        }
+        __m512 x[NB];
+#pragma GCC unroll 8
+        for (int b = 0; b < NB; ++b) {
+            x[b] = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(mask_of(b), row + 16 * b)));
+        }
+    #pragma GCC unroll 16
+    for (int k = 0; k < K; ++k) {
+            const __m512 w = _mm512_set1_ps(p.w[k]);
+#pragma GCC unroll 8
+            for (int b = 0; b < NB; ++b) acc[k][b] = _mm512_add_ps(acc[k][b], _mm512_mul_ps(x[b], w));
+        }
+        if (p.closing != 0) {
+        #pragma GCC unroll 16
+    for (int k = 0; k < K; ++k) {
+                if ((p.closing >> k) & 1u) {
+                    float* out = inter + static_cast<size_t>(slot_row[k]) * width + c0;
+            #pragma GCC unroll 8
+        for (int b = 0; b < NB; ++b) {
+                        _mm512_mask_storeu_ps(out + 16 * b, mask_of(b), acc[k][b]);
+                        acc[k][b] = _mm512_setzero_ps();
+                    }
+                    slot_row[k] += K;
+                }
+            }
+        }
+    }
+#pragma GCC unroll 16
+    for (int k = 0; k < K; ++k) {
+        if (slot_row[k] >= out_rows) continue;
+        float* out = inter + static_cast<size_t>(slot_row[k]) * width + c0;
+#pragma GCC unroll 8
+        for (int b = 0; b < NB; ++b) _mm512_mask_storeu_ps(out + 16 * b, mask_of(b), acc[k][b]);
+    }
+}
+
+template <int K, int NB>
+void resize_columns_slots(const uint16_t* src, size_t width, int32_t out_rows,
+                          const float* weights, const int32_t* indices, int32_t taps,
+                          float* inter) {
+    int32_t y_first = indices[0];
+    int32_t y_last = indices[taps - 1];
+    for (int32_t r = 1; r < out_rows; ++r) {
+        const int32_t* idx = indices + static_cast<size_t>(r) * static_cast<size_t>(taps);
+        y_first = idx[0] < y_first ? idx[0] : y_first;
+        y_last = idx[taps - 1] > y_last ? idx[taps - 1] : y_last;
+    }
+    pass_planner<K> planner{weights, indices, taps, out_rows, {}, y_first, y_last, 0, 0};
+    int32_t slot_start[K];
+    for (int k = 0; k < K; ++k) slot_start[k] = k;
+    row_pass<K> plan[kPlanEntries];
+    constexpr size_t kCols = 16 * NB;
+    while (const uint32_t n = planner.plan(plan)) {
+        int32_t slot_row[K];
+        size_t c0 = 0;
+        for (; c0 + kCols <= width; c0 += kCols) {
+            for (int k = 0; k < K; ++k) slot_row[k] = slot_start[k];
+            replay<K, NB>(plan, n, src, width, c0, 0xFFFF, out_rows, slot_row, inter);
+        }
+        for (; c0 < width; c0 += 16) {
+            const size_t left = width - c0;
+            const auto tail = static_cast<__mmask16>(left >= 16 ? 0xFFFFu : (1u << left) - 1u);
+            for (int k = 0; k < K; ++k) slot_row[k] = slot_start[k];
+            replay<K, 1>(plan, n, src, width, c0, tail, out_rows, slot_row, inter);
+        }
+        for (int k = 0; k < K; ++k) slot_start[k] = slot_row[k];
+    }
+}
+
+void resize_columns_avx512(const uint16_t* src, size_t width, int32_t out_rows,
+                           const float* weights, const int32_t* indices, int32_t taps,
+                           float* inter) {
+    if (out_rows <= 0) return;
+    for (size_t i = 0; i < static_cast<size_t>(out_rows) * width; ++i) inter[i] = 0.0f;
+    if (taps <= 0 || width == 0) return;
+    if (out_rows <= kMaxOutRows) {
+        if (slots_suffice(indices, out_rows, taps, 4)) {
+            return resize_columns_slots<4, 4>(src, width, out_rows, weights, indices, taps, inter);
+        }
+        if (slots_suffice(indices, out_rows, taps, 6)) {
+            return resize_columns_slots<6, 4>(src, width, out_rows, weights, indices, taps, inter);
+        }
+        if (slots_suffice(indices, out_rows, taps, 8)) {
+            return resize_columns_slots<8, 3>(src, width, out_rows, weights, indices, taps, inter);
+        }
+        if (slots_suffice(indices, out_rows, taps, 12)) {
+            return resize_columns_slots<12, 2>(src, width, out_rows, weights, indices, taps, inter);
+        }
+    }
+    avx2_table()->resize_columns(src, width, out_rows, weights, indices, taps, inter);
+}
+
 kernel_table make_table() {
     kernel_table k = *avx2_table();
     k.name = "avx512";
     k.bandpass_abs_sums = bandpass_abs_sums_avx512;
     k.black_gain_span = black_gain_span_avx512;
+    k.resize_columns = resize_columns_avx512;
+    k.window_sum_range = window_sum_range_avx512;
     return k;
 }
 

@@ -278,15 +278,20 @@ TEST_P(Kernels, ResizeColumns) {
         const size_t width = r.size(r.below(2) ? 100 : 1100);  // beyond one column strip
         const uint32_t height = 1 + r.below(30);
         const auto src = r.samples(width * height);
-        const int32_t out_rows = static_cast<int32_t>(r.below(6));
+        const int32_t out_rows = static_cast<int32_t>(r.below(round % 3 == 0 ? 30 : 6));
         const int32_t taps = static_cast<int32_t>(r.below(40));
         const size_t entries = static_cast<size_t>(out_rows) * static_cast<size_t>(taps);
         std::vector<float> weights(entries);
         std::vector<int32_t> indices(entries);
         const bool monotone = round % 5 != 4;  // as the resampler makes them, mostly
+        // Mostly, like the resampler, later output rows start further down,
+        // as many rows apart as makes 1 to 40 rows overlap.
+        const bool ascending = round % 4 != 3;
+        const int32_t spacing = 1 + static_cast<int32_t>(r.below(std::max(1, taps)));
+        const int32_t top = static_cast<int32_t>(r.below(height)) - 3;
         for (int32_t o = 0; o < out_rows; ++o) {
             // Clamped runs at both ends, like the edge taps of the resampler.
-            int32_t idx = static_cast<int32_t>(r.below(height)) - 3;
+            int32_t idx = ascending ? top + o * spacing / 3 : static_cast<int32_t>(r.below(height)) - 3;
             for (int32_t j = 0; j < taps; ++j, ++idx) {
                 const size_t e = static_cast<size_t>(o) * static_cast<size_t>(taps) + static_cast<size_t>(j);
                 weights[e] = (static_cast<float>(r.below(20001)) - 10000.0f) / 7777.0f;
