@@ -72,6 +72,25 @@ void black_gain_span_avx512(uint16_t* row, const float* frac, uint32_t begin, ui
     }
 }
 
+// ---- gathers ---------------------------------------------------------------
+
+void every_other_avx512(const uint16_t* src, uint16_t* out, size_t count) {
+    // Sixteen pairs a step, narrowed to their first samples; the last step
+    // loads only the samples it keeps and those between them.
+    size_t s = 0;
+    for (; s + 16 <= count; s += 16) {
+        const __m512i pairs = _mm512_loadu_si512(src + 2 * s);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + s), _mm512_cvtepi32_epi16(pairs));
+    }
+    if (s < count) {
+        const auto n = static_cast<uint32_t>(count - s);
+        const auto samples = static_cast<__mmask32>((uint64_t{1} << (2 * n - 1)) - 1u);
+        const __m512i pairs = _mm512_maskz_loadu_epi16(samples, src + 2 * s);
+        _mm256_mask_storeu_epi16(out + s, static_cast<__mmask16>((1u << n) - 1u),
+                                 _mm512_cvtepi32_epi16(pairs));
+    }
+}
+
 // ---- focus: band-pass sequences of up to 48 windows side by side --------
 
 constexpr uint32_t kChainLanes = 16;  // sequences per register
@@ -660,6 +679,7 @@ kernel_table make_table() {
     k.black_gain_span = black_gain_span_avx512;
     k.resize_columns = resize_columns_avx512;
     k.window_sum_range = window_sum_range_avx512;
+    k.every_other = every_other_avx512;
     return k;
 }
 
