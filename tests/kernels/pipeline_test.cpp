@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bar_chart.h"
 #include "context/context.h"
 #include "kernels/kernels.h"
 
@@ -78,39 +79,8 @@ cal_settings settings_of(const variant& v) {
     return s;
 }
 
-// Deterministic renderer: a grid of bright bars (vertical bars for the
-// focus measure, horizontal ones for vertical PD pairs) that softens with the
-// defocus, phases shifted by the disparity, noise, vignetting and a few
-// clipped and black pixels.
-struct renderer {
-    uint32_t w, h;
-    uint64_t state;
-    int noise() {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return static_cast<int>((state >> 40) % 33) - 16;
-    }
-    static double bars(double t, double defocus) {
-        return 0.5 + 0.5 * std::tanh(5.0 / (1.0 + std::fabs(defocus)) * std::sin(2 * M_PI * t / 48.0));
-    }
-    uint16_t level(double v, uint32_t x, uint32_t y) {
-        const double dx = (x - 0.5 * w) / w, dy = (y - 0.5 * h) / h;
-        const double s = 1.0 - 0.6 * (dx * dx + dy * dy);
-        const int n = static_cast<int>(64 + 3000 * s * v) + noise();
-        // Clipped and black pixels along the top rows, where they saturate the
-        // gains without swamping every window's column profile.
-        if (y < 6 && (x * 7 + y * 13) % 97 == 0) return 65535;
-        if (y < 6 && (x * 11 + y * 5) % 101 == 0) return 0;
-        return static_cast<uint16_t>(std::max(0, std::min(65535, n)));
-    }
-    // Scene value of one phase at (x, y); `shift` moves it along the PD axis.
-    double scene(double x, double y, double shift, double defocus, bool vertical, bool flat) {
-        if (flat) return 0.7;
-        if (vertical) return 0.15 + 0.7 * (0.3 + 0.7 * bars(x, 0)) * bars(y + shift, defocus);
-        return 0.15 + 0.7 * bars(x + shift, defocus);
-    }
-};
+// 16-bit levels, bars 48 pixels apart, clipped and black pixels.
+constexpr bar_chart::style kChart = {48.0, 5.0, 0.6, 16, 65535, true};
 
 struct sweep_output {
     std::vector<uint32_t> statuses;
@@ -146,7 +116,7 @@ sweep_output run(const variant& v, layout kind, uint32_t w, uint32_t h, table_ch
     context_ptr ctx = create(s, kernels.cpu);
     EXPECT_EQ(ctx->kernels, kernels.table);
     sweep_output out;
-    renderer rd{w, h, 12345};
+    bar_chart::renderer rd(w, h, kChart, 12345);
     const bool vertical = kind == layout::vertical;
     const gain_limits limits{3 * 512, 100, 4000, 8};
     gainmap map{};
@@ -171,40 +141,16 @@ sweep_output run(const variant& v, layout kind, uint32_t w, uint32_t h, table_ch
         cfg.v_right_y[k] = static_cast<uint16_t>(3 + 4 * k);
     }
 
+    // Frame k < 0 is the flat field; the lens crosses focus between frames 5 and 6.
+    auto content_of = [&](int k) {
+        return featureless ? bar_chart::content::featureless
+                           : (k < 0 ? bar_chart::content::flat_field : bar_chart::content::chart);
+    };
     auto render_dual = [&](int k, std::vector<uint16_t>& a, std::vector<uint16_t>& b) {
-        const bool flat = k < 0;
-        const double d = flat ? 0 : (k - 5.5) * 2.0;
-        a.resize(size_t(w) * h);
-        b.resize(a.size());
-        for (uint32_t y = 0; y < h; ++y)
-            for (uint32_t x = 0; x < w; ++x) {
-                const double va = featureless ? 0.5 : rd.scene(x, y, 0.5 * d, d, false, flat);
-                const double vb = featureless ? 0.5 : rd.scene(x, y, -0.5 * d, d, false, flat);
-                a[size_t(y) * w + x] = rd.level(va, x, y);
-                b[size_t(y) * w + x] = rd.level(vb, x, y);
-            }
+        rd.dual(k < 0 ? 0.0 : (k - 5.5) * 2.0, content_of(k), a, b);
     };
     auto render_raw = [&](int k, std::vector<uint16_t>& raw) {
-        const bool flat = k < 0;
-        const double d = flat ? 0 : (k - 5.5) * 2.0;
-        raw.resize(size_t(w) * h);
-        const double bayer[4] = {1.0, 0.8, 0.55, 0.45};
-        for (uint32_t y = 0; y < h; ++y)
-            for (uint32_t x = 0; x < w; ++x) {
-                const double val = featureless ? 0.5 : rd.scene(x, y, 0, d, vertical, flat);
-                raw[size_t(y) * w + x] = rd.level(bayer[(x & 1) + 2 * (y & 1)] * val, x, y);
-            }
-        const uint16_t* ax = vertical ? cfg.v_left_x : cfg.left_x;
-        const uint16_t* ay = vertical ? cfg.v_left_y : cfg.left_y;
-        const uint16_t* bx = vertical ? cfg.v_right_x : cfg.right_x;
-        const uint16_t* by = vertical ? cfg.v_right_y : cfg.right_y;
-        for (uint32_t y0 = cfg.margin_y; y0 + 16 <= h - cfg.margin_y; y0 += 16)
-            for (uint32_t x0 = cfg.margin_x; x0 + 16 <= w - cfg.margin_x; x0 += 16)
-                for (int p = 0; p < 4; ++p) {
-                    const uint32_t x1 = x0 + ax[p], y1 = y0 + ay[p], x2 = x0 + bx[p], y2 = y0 + by[p];
-                    raw[size_t(y1) * w + x1] = rd.level(0.5 * rd.scene(x1, y1, 0.5 * d, d, vertical, flat), x1, y1);
-                    raw[size_t(y2) * w + x2] = rd.level(0.5 * rd.scene(x2, y2, -0.5 * d, d, vertical, flat), x2, y2);
-                }
+        rd.raw(k < 0 ? 0.0 : (k - 5.5) * 2.0, content_of(k), cfg, vertical, raw);
     };
 
     testing::internal::CaptureStdout();
