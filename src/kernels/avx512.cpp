@@ -11,6 +11,8 @@
 #include <cstdint>
 
 #include "kernels/kernels.h"
+#include "kernels/lane_cursor.h"
+#include "kernels/transpose.h"
 
 // GCC 12 warns about the deliberately undefined pass-through operand inside
 // its own AVX-512 intrinsics.
@@ -105,34 +107,7 @@ inline uint32_t bit_range(uint32_t lo, uint32_t hi) {
 
 // One window read in row-major order, 32 samples at a time, with a bit per
 // sample saying whether its column is summed.
-struct sequence_reader {
-    // Address of the next sample, kept as an integer: after the last row it
-    // points past the image, where a pointer may not go.
-    uintptr_t at;
-    uintptr_t row_skip;  // bytes from a row's end to the next row's start
-    uint32_t width;
-    uint32_t first;
-    uint32_t last;
-    uint32_t col;
-    uint64_t remaining;
-    uintptr_t ahead;  // prefetch distance: two rows
-
-    void start(const focus_lane& l) {
-        at = reinterpret_cast<uintptr_t>(l.origin);
-        row_skip = (l.stride - l.width) * sizeof(uint16_t);
-        ahead = 2 * l.stride * sizeof(uint16_t);
-        width = l.width;
-        first = l.first;
-        last = l.last;
-        col = 0;
-        remaining = static_cast<uint64_t>(l.width) * l.height;
-    }
-    void idle() {
-        at = 0;
-        width = 0;
-        remaining = 0;
-    }
-
+struct sequence_reader : lane_cursor {
     // The next 32 samples (zeros past the end) and their bits.
     __attribute__((always_inline)) __m512i next(uint32_t& bits) {
         if (remaining >= kBlock && col + kBlock <= width) {
@@ -143,13 +118,7 @@ struct sequence_reader {
             bits = col >= first && col + kBlock <= last
                        ? ~0u
                        : bit_range(first > col ? first - col : 0, last > col ? last - col : 0);
-            remaining -= kBlock;
-            col += kBlock;
-            at += kBlock * sizeof(uint16_t);
-            if (col == width) {
-                col = 0;
-                at += row_skip;
-            }
+            advance(kBlock);
             return x;
         }
         return next_across_rows(bits);
@@ -170,14 +139,8 @@ struct sequence_reader {
             const uint32_t hi = last > col ? min_u32(last - col, seg) : 0;
             bits |= bit_range(lo, hi) << k;
             k += seg;
-            col += seg;
-            at += seg * sizeof(uint16_t);
-            if (col == width) {
-                col = 0;
-                at += row_skip;
-            }
+            advance(seg);
         }
-        remaining -= n;
         return x;
     }
 };
@@ -232,33 +195,16 @@ struct chain_block {
     }
 };
 
-// 8 x 8 transposes of 16-bit samples in each 128-bit quarter.
-inline void transpose8x4(const __m512i in[8], __m512i out[8]) {
-    const __m512i a0 = _mm512_unpacklo_epi16(in[0], in[1]);
-    const __m512i a1 = _mm512_unpackhi_epi16(in[0], in[1]);
-    const __m512i a2 = _mm512_unpacklo_epi16(in[2], in[3]);
-    const __m512i a3 = _mm512_unpackhi_epi16(in[2], in[3]);
-    const __m512i a4 = _mm512_unpacklo_epi16(in[4], in[5]);
-    const __m512i a5 = _mm512_unpackhi_epi16(in[4], in[5]);
-    const __m512i a6 = _mm512_unpacklo_epi16(in[6], in[7]);
-    const __m512i a7 = _mm512_unpackhi_epi16(in[6], in[7]);
-    const __m512i b0 = _mm512_unpacklo_epi32(a0, a2);
-    const __m512i b1 = _mm512_unpackhi_epi32(a0, a2);
-    const __m512i b2 = _mm512_unpacklo_epi32(a1, a3);
-    const __m512i b3 = _mm512_unpackhi_epi32(a1, a3);
-    const __m512i b4 = _mm512_unpacklo_epi32(a4, a6);
-    const __m512i b5 = _mm512_unpackhi_epi32(a4, a6);
-    const __m512i b6 = _mm512_unpacklo_epi32(a5, a7);
-    const __m512i b7 = _mm512_unpackhi_epi32(a5, a7);
-    out[0] = _mm512_unpacklo_epi64(b0, b4);
-    out[1] = _mm512_unpackhi_epi64(b0, b4);
-    out[2] = _mm512_unpacklo_epi64(b1, b5);
-    out[3] = _mm512_unpackhi_epi64(b1, b5);
-    out[4] = _mm512_unpacklo_epi64(b2, b6);
-    out[5] = _mm512_unpackhi_epi64(b2, b6);
-    out[6] = _mm512_unpacklo_epi64(b3, b7);
-    out[7] = _mm512_unpackhi_epi64(b3, b7);
-}
+// Unpacks of 512-bit registers for transpose8x8: one transpose in each
+// 128-bit quarter.
+struct unpack512 {
+    static __m512i lo16(__m512i a, __m512i b) { return _mm512_unpacklo_epi16(a, b); }
+    static __m512i hi16(__m512i a, __m512i b) { return _mm512_unpackhi_epi16(a, b); }
+    static __m512i lo32(__m512i a, __m512i b) { return _mm512_unpacklo_epi32(a, b); }
+    static __m512i hi32(__m512i a, __m512i b) { return _mm512_unpackhi_epi32(a, b); }
+    static __m512i lo64(__m512i a, __m512i b) { return _mm512_unpacklo_epi64(a, b); }
+    static __m512i hi64(__m512i a, __m512i b) { return _mm512_unpackhi_epi64(a, b); }
+};
 
 // The next 32 samples of 16 readers, transposed.
 __attribute__((always_inline)) inline void stage(sequence_reader* readers, chain_block& b) {
@@ -273,8 +219,8 @@ __attribute__((always_inline)) inline void stage(sequence_reader* readers, chain
     b.all_taken = every == ~0u;
     b.bits = _mm512_load_si512(bits);
     __m512i tl[8], th[8];
-    transpose8x4(low, tl);
-    transpose8x4(high, th);
+    transpose8x8<unpack512>(low, tl);
+    transpose8x8<unpack512>(high, th);
     // Quarter q of tl[j] is sample 8 q + j of lanes 0-7, of th[j] of lanes
     // 8-15; each pair takes two quarters of both.
     const __m512i first_half = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
@@ -361,11 +307,7 @@ void bandpass_lanes(const focus_lane* lanes, uint32_t count, const bandpass_term
 
 void bandpass_abs_sums_avx512(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
                               float* sums) {
-    // The same test as the AVX2 kernel's.
-    const bool stable = t.b1 == 0.0f && t.a2 > -0.9f && t.a2 < 0.9f && t.a1 > -0.9f * (1.0f + t.a2) &&
-                        t.a1 < 0.9f * (1.0f + t.a2) && t.b0 > -1e6f && t.b0 < 1e6f &&
-                        t.b2 > -1e6f && t.b2 < 1e6f;
-    if (stable) {
+    if (bandpass_is_stable(t)) {
         bandpass_lanes<true>(lanes, count, t, sums);
     } else {
         bandpass_lanes<false>(lanes, count, t, sums);

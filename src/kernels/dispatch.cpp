@@ -11,6 +11,12 @@ namespace orvane {
 const kernel_table* avx2_table();    // kernels/avx2.cpp, when built
 const kernel_table* avx512_table();  // kernels/avx512.cpp, when built
 
+bool bandpass_is_stable(const bandpass_terms& t) {
+    return t.b1 == 0.0f && t.a2 > -0.9f && t.a2 < 0.9f && t.a1 > -0.9f * (1.0f + t.a2) &&
+           t.a1 < 0.9f * (1.0f + t.a2) && t.b0 > -1e6f && t.b0 < 1e6f && t.b2 > -1e6f &&
+           t.b2 < 1e6f;
+}
+
 const kernel_table* avx2_kernels() {
 #if defined(ORVANE_HAVE_AVX2) && (defined(__x86_64__) || defined(__i386__))
     __builtin_cpu_init();

@@ -77,6 +77,11 @@ struct kernel_table {
                            float* inter);
 };
 
+// Whether the vector band-pass kernels may take their stable path: poles
+// well inside the unit circle (a2 and a1 inside the stability triangle with
+// a margin), so states stay bounded, b1 = 0 and moderate b0, b2.
+bool bandpass_is_stable(const bandpass_terms& t);
+
 const kernel_table& scalar_kernels();
 // nullptr when this build or this CPU has no such table.
 const kernel_table* avx2_kernels();
