@@ -77,15 +77,16 @@ void black_gain_span_avx512(uint16_t* row, const float* frac, uint32_t begin, ui
 // ---- gathers ---------------------------------------------------------------
 
 void every_other_avx512(const uint16_t* src, uint16_t* out, size_t count) {
-    // Sixteen pairs a step, narrowed to their first samples; the last step
-    // loads only the samples it keeps and those between them.
+    // Sixteen pairs a step, narrowed to their first samples. A full step
+    // also reads the second sample of its last pair, so the last step (of 1
+    // to 16 pairs) loads only the samples it keeps and those between them.
     size_t s = 0;
-    for (; s + 16 <= count; s += 16) {
+    for (; s + 16 < count; s += 16) {
         const __m512i pairs = _mm512_loadu_si512(src + 2 * s);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + s), _mm512_cvtepi32_epi16(pairs));
     }
     if (s < count) {
-        const auto n = static_cast<uint32_t>(count - s);
+        const auto n = static_cast<uint32_t>(count - s);  // 1 to 16
         const auto samples = static_cast<__mmask32>((uint64_t{1} << (2 * n - 1)) - 1u);
         const __m512i pairs = _mm512_maskz_loadu_epi16(samples, src + 2 * s);
         _mm256_mask_storeu_epi16(out + s, static_cast<__mmask16>((1u << n) - 1u),
