@@ -1,6 +1,7 @@
-// AVX-512 kernels (F, BW, VL, DQ). Built with -ffp-contract=off for this
-// instruction set and entered only through the table after a CPU check; the
-// kernels not rewritten here are those of the AVX2 table.
+// AVX-512 kernels (F, BW, VL, DQ). Built for this instruction set with
+// -ffp-contract=off (no multiply-add is ever fused) and entered only through
+// the table after a CPU check; the kernels not rewritten here are those of
+// the AVX2 table.
 //
 // Bit-exactness as in the AVX2 unit: lanes hold independent samples or
 // independent sequences, every float operation of the scalar code is done
@@ -16,7 +17,9 @@
 
 // GCC 12 warns about the deliberately undefined pass-through operand inside
 // its own AVX-512 intrinsics.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace orvane {
 
