@@ -19,6 +19,7 @@
 
 #include <unistd.h>
 
+#include "bar_chart.h"
 #include "orvane.h"
 
 namespace {
@@ -52,8 +53,7 @@ double median(std::vector<double> v) {
 }
 
 constexpr int kFrames = 12;
-constexpr uint16_t kBlack = 64;
-constexpr double kPeriod = 64.0;  // bar period in sensor pixels
+constexpr uint16_t kBlack = bar_chart::renderer::kBlack;
 
 cal_settings demo_settings() {
     cal_settings s{};
@@ -83,66 +83,13 @@ cal_settings demo_settings() {
 
 gain_limits demo_limits() { return gain_limits{3 * 512, kBlack + 64, 4095 - 64, 8}; }
 
-// Deterministic noise: a 64-bit xorshift stream.
-struct noise {
-    uint64_t s;
-    explicit noise(uint64_t seed) : s(seed * 0x9E3779B97F4A7C15ull + 1) {}
-    int next() {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        return static_cast<int>((s >> 40) % 17) - 8;  // -8 .. 8
-    }
-};
-
-// Disparity (sensor pixels) and blur of frame k: the lens crosses focus
-// between frames 5 and 6.
+// Disparity (sensor pixels) of frame k: the lens crosses focus between
+// frames 5 and 6.
 double disparity_of(int k) { return (k - 5.5) * 2.5; }
 double lens_of(int k) { return 100.0 + 60.0 * k; }
 
-// One row of the chart as seen by a phase shifted by `shift` pixels; the bar
-// edges soften with the defocus.
-std::vector<double> chart_row(int width, double shift, double defocus) {
-    const double sharp = 6.0 / (1.0 + std::fabs(defocus));
-    std::vector<double> row(static_cast<size_t>(width));
-    for (int x = 0; x < width; ++x) {
-        const double phase = 2.0 * M_PI * (x + shift) / kPeriod;
-        row[static_cast<size_t>(x)] = 0.5 + 0.5 * std::tanh(sharp * std::sin(phase));
-    }
-    return row;
-}
-
-// Vignetting over the field, 1 in the centre.
-double shade(int x, int y, int w, int h) {
-    const double dx = (x - 0.5 * w) / w;
-    const double dy = (y - 0.5 * h) / h;
-    return 1.0 - 0.5 * (dx * dx + dy * dy);
-}
-
-uint16_t level(double v) {
-    return static_cast<uint16_t>(std::clamp(v, 0.0, 4095.0));
-}
-
-// Dual-photodiode pair of frame k (k < 0: flat field).
-void render_dual(int w, int h, int k, std::vector<uint16_t>& left, std::vector<uint16_t>& right) {
-    left.resize(static_cast<size_t>(w) * h);
-    right.resize(left.size());
-    const bool flat = k < 0;
-    const double d = flat ? 0.0 : disparity_of(k);
-    const auto rl = chart_row(w, 0.5 * d, d);
-    const auto rr = chart_row(w, -0.5 * d, d);
-    noise n(static_cast<uint64_t>(k + 100));
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const size_t i = static_cast<size_t>(y) * w + x;
-            const double s = shade(x, y, w, h);
-            const double a = flat ? 0.7 : 0.15 + 0.7 * rl[static_cast<size_t>(x)];
-            const double b = flat ? 0.7 : 0.15 + 0.7 * rr[static_cast<size_t>(x)];
-            left[i] = level(kBlack + 3000.0 * s * a * (1.0 - 0.2 * x / w) + n.next());
-            right[i] = level(kBlack + 3000.0 * s * b * (0.8 + 0.2 * x / w) + n.next());
-        }
-    }
-}
+// 12-bit levels, bars 64 pixels apart, no defects.
+constexpr bar_chart::style kChart = {64.0, 6.0, 0.5, 8, 4095, false};
 
 // Sparse PD layout: 16 x 16 blocks with 4 pairs, 2x1 (horizontal) or 1x2
 // (vertical) microlens pairs.
@@ -172,49 +119,6 @@ sensor_cfg sparse_cfg(int w, int h, bool vertical) {
     }
     cfg.bayer_channel = 0;  // detected from the frame
     return cfg;
-}
-
-// Raw Bayer frame with PD pixels.
-void render_raw(int w, int h, int k, const sensor_cfg& cfg, bool vertical,
-                std::vector<uint16_t>& raw) {
-    raw.resize(static_cast<size_t>(w) * h);
-    const bool flat = k < 0;
-    const double d = flat ? 0.0 : disparity_of(k);
-    const int n_along = vertical ? h : w;
-    const auto base = chart_row(n_along, 0.0, d);
-    const auto pa = chart_row(n_along, 0.5 * d, d);
-    const auto pb = chart_row(n_along, -0.5 * d, d);
-    const double bayer[4] = {1.0, 0.8, 0.55, 0.45};
-    noise n(static_cast<uint64_t>(k + 200));
-    // Vertical pairs need horizontal edges and the focus measure vertical
-    // bars: their chart is the product of both (a grid of bright blocks).
-    const auto across = chart_row(w, 0.0, 0.0);
-    auto value = [&](const std::vector<double>& row, int x, int y) {
-        const size_t along = static_cast<size_t>(vertical ? y : x);
-        const double grid = vertical ? 0.3 + 0.7 * across[static_cast<size_t>(x)] : 1.0;
-        const double a = flat ? 0.7 : 0.15 + 0.7 * grid * row[along];
-        return kBlack + 3000.0 * shade(x, y, w, h) * a;
-    };
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const double g = bayer[(x & 1) + 2 * (y & 1)];
-            raw[static_cast<size_t>(y) * w + x] = level(g * value(base, x, y) + n.next());
-        }
-    }
-    const uint16_t* ax = vertical ? cfg.v_left_x : cfg.left_x;
-    const uint16_t* ay = vertical ? cfg.v_left_y : cfg.left_y;
-    const uint16_t* bx = vertical ? cfg.v_right_x : cfg.right_x;
-    const uint16_t* by = vertical ? cfg.v_right_y : cfg.right_y;
-    for (int by0 = cfg.margin_y; by0 + 16 <= h - cfg.margin_y; by0 += 16) {
-        for (int bx0 = cfg.margin_x; bx0 + 16 <= w - cfg.margin_x; bx0 += 16) {
-            for (int p = 0; p < cfg.pair_count; ++p) {
-                const int x1 = bx0 + ax[p], y1 = by0 + ay[p];
-                const int x2 = bx0 + bx[p], y2 = by0 + by[p];
-                raw[static_cast<size_t>(y1) * w + x1] = level(0.5 * value(pa, x1, y1) + n.next());
-                raw[static_cast<size_t>(y2) * w + x2] = level(0.5 * value(pb, x2, y2) + n.next());
-            }
-        }
-    }
 }
 
 enum class kind { dual, horizontal, vertical };
@@ -273,14 +177,19 @@ frames render(const workload& wl) {
     frames f;
     f.a.resize(kFrames);
     f.b.resize(kFrames);
+    const auto w = static_cast<uint32_t>(wl.width);
+    const auto h = static_cast<uint32_t>(wl.height);
+    bar_chart::renderer chart(w, h, kChart, 100);
+    const auto flat = bar_chart::content::flat_field;
+    const auto bars = bar_chart::content::chart;
     if (wl.layout == kind::dual) {
-        render_dual(wl.width, wl.height, -1, f.flat_a, f.flat_b);
-        for (int k = 0; k < kFrames; ++k) render_dual(wl.width, wl.height, k, f.a[k], f.b[k]);
+        chart.dual(0.0, flat, f.flat_a, f.flat_b);
+        for (int k = 0; k < kFrames; ++k) chart.dual(disparity_of(k), bars, f.a[k], f.b[k]);
     } else {
         const bool v = wl.layout == kind::vertical;
         f.cfg = sparse_cfg(wl.width, wl.height, v);
-        render_raw(wl.width, wl.height, -1, f.cfg, v, f.flat_a);
-        for (int k = 0; k < kFrames; ++k) render_raw(wl.width, wl.height, k, f.cfg, v, f.a[k]);
+        chart.raw(0.0, flat, f.cfg, v, f.flat_a);
+        for (int k = 0; k < kFrames; ++k) chart.raw(disparity_of(k), bars, f.cfg, v, f.a[k]);
     }
     return f;
 }

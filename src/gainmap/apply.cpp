@@ -7,19 +7,10 @@ namespace orvane {
 
 namespace {
 
-// The four gains around one span of image columns that share their table
-// columns: upper/lower row, left/right column.
-struct cell_gains {
-    int32_t upper_left;
-    int32_t upper_right;
-    int32_t lower_left;
-    int32_t lower_right;
-};
-
 // One corrected sample. The weights are float products truncated one by
 // one; the gains are integers. Weights sum to at most 256, so the gain stays
 // within 16 bits and the product within 32; the corrected sample saturates.
-inline uint16_t corrected(uint16_t sample, float fx, float fy, float gy, const cell_gains& g) {
+inline uint16_t corrected(uint16_t sample, float fx, float fy, float gy, const gain_cells& g) {
     const float gx = 1.0f - fx;
     const auto w11 = static_cast<int32_t>(fy * fx * 256.0f);
     const auto w10 = static_cast<int32_t>(gx * fy * 256.0f);
@@ -49,7 +40,7 @@ inline v4f truncated(v4f x) {
 }
 
 inline void corrected4(uint16_t* row, const float* frac, float fy256, float gy256,
-                       const cell_gains& g) {
+                       const gain_cells& g) {
     v4f fx;
     v4h samples;
     std::memcpy(&fx, frac, sizeof fx);
@@ -73,7 +64,7 @@ inline void corrected4(uint16_t* row, const float* frac, float fy256, float gy25
 // are fixed, so the work is element-wise over the columns: no branch, no
 // gather, no division.
 void apply_span(uint16_t* row, const float* frac, uint32_t begin, uint32_t end, float fy, float gy,
-                cell_gains g) {
+                gain_cells g) {
     uint32_t j = begin;
 #if defined(__GNUC__)
     const float fy256 = fy * 256.0f;
@@ -85,18 +76,13 @@ void apply_span(uint16_t* row, const float* frac, uint32_t begin, uint32_t end, 
 
 }  // namespace
 
-void apply_gain_table(uint16_t* image, uint16_t width, uint16_t height, const uint16_t* table,
-                      uint16_t table_cols, uint16_t table_rows, gain_columns& columns) {
-    if (width == 0 || height == 0 || table_cols == 0 || table_rows == 0) return;
+gain_grid plan_gain_grid(uint16_t width, uint16_t height, uint16_t table_cols,
+                         uint16_t table_rows, gain_columns& columns) {
     const uint32_t last_col = table_cols - 1u;
-    const uint32_t last_row = table_rows - 1u;
-    // The last image row and column map to coordinate table_rows/table_cols,
-    // one step past the last cell; a single row or column stays at 0.
     const float step_x =
         width > 1 ? static_cast<float>(table_cols) / static_cast<float>(width - 1) : 0.0f;
     const float step_y =
         height > 1 ? static_cast<float>(table_rows) / static_cast<float>(height - 1) : 0.0f;
-
     // Positions never exceed the table size by more than a rounding error,
     // so the truncations below fit 16 bits.
     for (uint32_t j = 0; j < width; ++j) {
@@ -106,30 +92,27 @@ void apply_gain_table(uint16_t* image, uint16_t width, uint16_t height, const ui
         columns.c0[j] = static_cast<uint16_t>(std::min(f, last_col));
         columns.c1[j] = static_cast<uint16_t>(std::min(f + 1, last_col));
     }
+    return {width, table_cols, table_rows - 1u, step_y};
+}
 
-    const uint16_t* c0_begin = columns.c0;
-    const uint16_t* c0_end = columns.c0 + width;
+gain_row gain_row_of(const gain_grid& grid, const uint16_t* table, uint32_t i) {
+    const float pos = static_cast<float>(i) * grid.step_y;
+    const auto k = static_cast<uint32_t>(pos);
+    const float fy = pos - static_cast<float>(k);
+    return {fy, 1.0f - fy, table + static_cast<size_t>(std::min(k, grid.last_row)) * grid.table_cols,
+            table + static_cast<size_t>(std::min(k + 1, grid.last_row)) * grid.table_cols};
+}
+
+void apply_gain_table(uint16_t* image, uint16_t width, uint16_t height, const uint16_t* table,
+                      uint16_t table_cols, uint16_t table_rows, gain_columns& columns) {
+    if (width == 0 || height == 0 || table_cols == 0 || table_rows == 0) return;
+    const gain_grid grid = plan_gain_grid(width, height, table_cols, table_rows, columns);
     for (uint32_t i = 0; i < height; ++i) {
-        const float pos = static_cast<float>(i) * step_y;
-        const auto k = static_cast<uint32_t>(pos);
-        const float fy = pos - static_cast<float>(k);
-        const float gy = 1.0f - fy;
-        const uint16_t* upper = table + static_cast<size_t>(std::min(k, last_row)) * table_cols;
-        const uint16_t* lower = table + static_cast<size_t>(std::min(k + 1, last_row)) * table_cols;
+        const gain_row terms = gain_row_of(grid, table, i);
         uint16_t* row = image + static_cast<size_t>(i) * width;
-
-        // c0 never decreases along a row, so each run of equal table columns
-        // is found by a binary search rather than a test per sample.
-        uint32_t j = 0;
-        while (j < width) {
-            const uint16_t c0 = columns.c0[j];
-            const uint16_t c1 = columns.c1[j];
-            const auto end =
-                static_cast<uint32_t>(std::upper_bound(c0_begin + j, c0_end, c0) - c0_begin);
-            apply_span(row, columns.frac, j, end, fy, gy,
-                       {upper[c0], upper[c1], lower[c0], lower[c1]});
-            j = end;
-        }
+        for_each_gain_span(grid, columns, terms, [&](uint32_t begin, uint32_t end, gain_cells g) {
+            apply_span(row, columns.frac, begin, end, terms.fy, terms.gy, g);
+        });
     }
 }
 

@@ -1,13 +1,48 @@
 // Black level and gain application in one pass over the image, on a vector
 // kernel table: the same samples as subtract_black followed by
 // apply_gain_table.
-#include <algorithm>
+#include "gainmap/apply_fused.h"
+
 #include <cstddef>
 
-#include "gainmap/apply_fused.h"
+#include "gainmap/gainmap.h"
 #include "pd/band_sums.h"
 
 namespace orvane {
+
+namespace {
+
+// Rows of one image corrected one at a time; without a table (a side of 0
+// cells) the black level alone.
+struct row_corrector {
+    const kernel_table& k;
+    uint32_t width;
+    uint16_t black;
+    bool has_table;
+    gain_grid grid;
+    const gain_columns& columns;
+
+    void correct(uint16_t* row, uint32_t i, const uint16_t* table) const {
+        if (!has_table) {
+            k.subtract_black(row, width, black);
+            return;
+        }
+        const gain_row terms = gain_row_of(grid, table, i);
+        for_each_gain_span(grid, columns, terms, [&](uint32_t begin, uint32_t end, gain_cells g) {
+            k.black_gain_span(row, columns.frac, begin, end, terms.fy, terms.gy, g, black);
+        });
+    }
+};
+
+row_corrector plan_rows(const kernel_table& k, uint16_t width, uint16_t height, uint16_t black,
+                        uint16_t table_cols, uint16_t table_rows, gain_columns& columns) {
+    const bool has_table = table_cols != 0 && table_rows != 0;
+    const gain_grid grid = has_table ? plan_gain_grid(width, height, table_cols, table_rows, columns)
+                                     : gain_grid{width, 0, 0, 0.0f};
+    return {k, width, black, has_table, grid, columns};
+}
+
+}  // namespace
 
 void black_and_gain(const kernel_table& k, uint16_t* image, uint16_t width, uint16_t height,
                     uint16_t black, const uint16_t* table, uint16_t table_cols,
@@ -15,52 +50,33 @@ void black_and_gain(const kernel_table& k, uint16_t* image, uint16_t width, uint
                     band_sums_store* bands) {
     const size_t w = width;
     if (width == 0 || height == 0) return;
-    if (table_cols == 0 || table_rows == 0) {
-        // No gain: the black level alone, row by row.
-        for (uint32_t i = 0; i < height; ++i) {
-            uint16_t* row = image + i * w;
-            if (source != nullptr) k.every_other(source->first + i * source->stride, row, w);
-            k.subtract_black(row, w, black);
-            if (bands != nullptr) add_row_to_bands(k, *bands, i);
-        }
-        return;
-    }
-    const uint32_t last_col = table_cols - 1u;
-    const uint32_t last_row = table_rows - 1u;
-    // Positions, fractions and cells exactly as apply_gain_table forms them.
-    const float step_x =
-        width > 1 ? static_cast<float>(table_cols) / static_cast<float>(width - 1) : 0.0f;
-    const float step_y =
-        height > 1 ? static_cast<float>(table_rows) / static_cast<float>(height - 1) : 0.0f;
-    for (uint32_t j = 0; j < width; ++j) {
-        const float pos = static_cast<float>(j) * step_x;
-        const auto f = static_cast<uint32_t>(pos);
-        columns.frac[j] = pos - static_cast<float>(f);
-        columns.c0[j] = static_cast<uint16_t>(std::min(f, last_col));
-        columns.c1[j] = static_cast<uint16_t>(std::min(f + 1, last_col));
-    }
-    const uint16_t* c0_begin = columns.c0;
-    const uint16_t* c0_end = columns.c0 + width;
+    const row_corrector rows = plan_rows(k, width, height, black, table_cols, table_rows, columns);
     for (uint32_t i = 0; i < height; ++i) {
-        const float pos = static_cast<float>(i) * step_y;
-        const auto kr = static_cast<uint32_t>(pos);
-        const float fy = pos - static_cast<float>(kr);
-        const float gy = 1.0f - fy;
-        const uint16_t* upper = table + static_cast<size_t>(std::min(kr, last_row)) * table_cols;
-        const uint16_t* lower = table + static_cast<size_t>(std::min(kr + 1, last_row)) * table_cols;
         uint16_t* row = image + i * w;
         if (source != nullptr) k.every_other(source->first + i * source->stride, row, w);
-        uint32_t j = 0;
-        while (j < width) {
-            const uint16_t c0 = columns.c0[j];
-            const uint16_t c1 = columns.c1[j];
-            const auto end =
-                static_cast<uint32_t>(std::upper_bound(c0_begin + j, c0_end, c0) - c0_begin);
-            const gain_cells cells{upper[c0], upper[c1], lower[c0], lower[c1]};
-            k.black_gain_span(row, columns.frac, j, end, fy, gy, cells, black);
-            j = end;
-        }
+        rows.correct(row, i, table);
         if (bands != nullptr) add_row_to_bands(k, *bands, i);
+    }
+}
+
+void correct_pair_and_mean(const kernel_table& k, uint16_t* first, uint16_t* second,
+                           uint16_t width, uint16_t height, uint16_t black,
+                           const uint16_t* table_first, const uint16_t* table_second,
+                           uint16_t table_cols, uint16_t table_rows, gain_columns& columns,
+                           band_sums_store& bands_first, band_sums_store& bands_second,
+                           band_sums_store* bands_mean) {
+    const size_t w = width;
+    if (width == 0 || height == 0) return;
+    const row_corrector rows = plan_rows(k, width, height, black, table_cols, table_rows, columns);
+    for (uint32_t i = 0; i < height; ++i) {
+        uint16_t* a = first + i * w;
+        uint16_t* b = second + i * w;
+        rows.correct(a, i, table_first);
+        add_row_to_bands(k, bands_first, i);
+        rows.correct(b, i, table_second);
+        add_row_to_bands(k, bands_second, i);
+        k.mean_image(a, b, w);
+        if (bands_mean != nullptr) add_row_to_bands(k, *bands_mean, i);
     }
 }
 

@@ -25,4 +25,16 @@ void black_and_gain(const kernel_table& k, uint16_t* image, uint16_t width, uint
                     uint16_t table_rows, gain_columns& columns, const row_source* source = nullptr,
                     band_sums_store* bands = nullptr);
 
+// Both images of a dual-photodiode frame corrected as black_and_gain does,
+// each row summed into its image's bands, then the mean of the two rows
+// written over the first (summed into bands_mean when given). For callers
+// that need the corrected first image only through its band sums: the
+// first image ends as the mean image, row by row, while the rows are at hand.
+void correct_pair_and_mean(const kernel_table& k, uint16_t* first, uint16_t* second,
+                           uint16_t width, uint16_t height, uint16_t black,
+                           const uint16_t* table_first, const uint16_t* table_second,
+                           uint16_t table_cols, uint16_t table_rows, gain_columns& columns,
+                           band_sums_store& bands_first, band_sums_store& bands_second,
+                           band_sums_store* bands_mean);
+
 }  // namespace orvane

@@ -2,15 +2,15 @@
 // application.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
 #include "context/context.h"
+#include "kernels/kernels.h"
 
 namespace orvane {
-
-struct kernel_table;
 
 float cubic_kernel(float x);
 void resize_contributions(int32_t in_len, int32_t out_len, float scale, float kernel_width,
@@ -62,6 +62,49 @@ uint32_t generate_gain_tables(cal_context& ctx, const uint16_t* first, const uin
                               uint16_t width, uint16_t height, uint16_t black, gainmap& map,
                               const gain_limits& limits, gain_tables which,
                               resize_scratch& scratch);
+
+// Where the rows and columns of a width x height image fall in a gain table
+// of table_cols x table_rows cells (both at least 1). The last image row and
+// column map to coordinate table_rows/table_cols, one step past the last
+// cell; a single row or column stays at 0.
+struct gain_grid {
+    uint32_t width;
+    uint16_t table_cols;
+    uint32_t last_row;
+    float step_y;
+};
+
+// Plans the grid and fills the per-column terms of `columns` (fraction and
+// the two table columns of every image column).
+gain_grid plan_gain_grid(uint16_t width, uint16_t height, uint16_t table_cols,
+                         uint16_t table_rows, gain_columns& columns);
+
+// The row terms of image row i in `table`.
+struct gain_row {
+    float fy;
+    float gy;
+    const uint16_t* upper;
+    const uint16_t* lower;
+};
+gain_row gain_row_of(const gain_grid& grid, const uint16_t* table, uint32_t i);
+
+// Calls span(begin, end, cells) for each run of image columns sharing their
+// table columns, left to right. c0 never decreases along a row, so each run
+// is found by a binary search rather than a test per sample.
+template <typename Span>
+void for_each_gain_span(const gain_grid& grid, const gain_columns& columns, const gain_row& row,
+                        Span&& span) {
+    const uint16_t* c0_begin = columns.c0;
+    const uint16_t* c0_end = columns.c0 + grid.width;
+    uint32_t j = 0;
+    while (j < grid.width) {
+        const uint16_t c0 = columns.c0[j];
+        const uint16_t c1 = columns.c1[j];
+        const auto end = static_cast<uint32_t>(std::upper_bound(c0_begin + j, c0_end, c0) - c0_begin);
+        span(j, end, gain_cells{row.upper[c0], row.upper[c1], row.lower[c0], row.lower[c1]});
+        j = end;
+    }
+}
 
 // In place; width or height 1 uses table position 0 on that axis, an empty
 // image or table leaves the image as it is. `columns` is scratch for the

@@ -307,14 +307,30 @@ ORVANE_API uint32_t Orvane_add_raw_2pd(cal_context* ctx, int32_t frame_index, in
         (lens_position_f < ctx->settings.lens_min || lens_position_f > ctx->settings.lens_max)
             ? kLensOutOfRange
             : 0u;
+    const size_t count = static_cast<size_t>(w) * h;
+    const kernel_table* vk = vector_kernels(*ctx);
+    if (vk != nullptr && images_apart(left, right, count)) {
+        band_sums_store* first = window_bands(*ctx, kBandsFirst, left, w, h);
+        band_sums_store* second = window_bands(*ctx, kBandsSecond, right, w, h);
+        if (first != nullptr && second != nullptr) {
+            // With both images' bands summed the PD sweep reads no image, so
+            // the mean image replaces the corrected left one row by row,
+            // while the rows are in cache.
+            band_sums_store* mean_bands = window_bands(*ctx, kBandsFocus, left, w, h);
+            correct_pair_and_mean(*vk, left, right, w, h, low16u(black_level), map->left,
+                                  map->right, map->cols, map->rows, ctx->gain_cols, *first,
+                                  *second, mean_bands);
+            const uint32_t swept = pd_sweep(*ctx, index, lens_position, left, right, w, h, *map,
+                                            count_u16(ctx->settings.pd_pitch_2pd));
+            return lens | swept | focus_sweep(*ctx, index, left, w, h);
+        }
+    }
     correct_dual_images(left, right, w, h, low16u(black_level), *map, ctx->gain_cols,
                         vector_kernels(*ctx), *ctx);
     const uint32_t swept = pd_sweep(*ctx, index, lens_position, left, right, w, h, *map,
                                     count_u16(ctx->settings.pd_pitch_2pd));
 
     // The focus measure runs on the mean of the two corrected images.
-    const size_t count = static_cast<size_t>(w) * h;
-    const kernel_table* vk = vector_kernels(*ctx);
     if (vk != nullptr && images_apart(left, right, count)) {
         // Row by row, each finished row summed into the focus windows' bands.
         band_sums_store* bands = window_bands(*ctx, kBandsFocus, left, w, h);

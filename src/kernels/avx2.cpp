@@ -10,6 +10,8 @@
 #include <cstdint>
 
 #include "kernels/kernels.h"
+#include "kernels/lane_cursor.h"
+#include "kernels/transpose.h"
 
 namespace orvane {
 namespace {
@@ -189,34 +191,7 @@ void accumulate_row_avx2(const uint16_t* src, uint32_t count, int32_t* sums) {
 
 // Reads one window in row-major order, eight samples at a time, and says
 // which of them fall in the summed columns.
-struct lane_reader {
-    // Address of the next sample, kept as an integer: it steps past the
-    // image after the last row, where a pointer may not go.
-    uintptr_t at;
-    uintptr_t row_skip;  // bytes from a row's end to the next row's start
-    uint32_t width;
-    uint32_t first;
-    uint32_t last;
-    uint32_t col;
-    uint64_t remaining;
-    uintptr_t ahead;  // prefetch distance: two rows
-
-    void start(const focus_lane& l) {
-        at = reinterpret_cast<uintptr_t>(l.origin);
-        row_skip = (l.stride - l.width) * sizeof(uint16_t);
-        ahead = 2 * l.stride * sizeof(uint16_t);
-        width = l.width;
-        first = l.first;
-        last = l.last;
-        col = 0;
-        remaining = static_cast<uint64_t>(l.width) * l.height;
-    }
-    void idle() {
-        at = 0;
-        width = 0;
-        remaining = 0;
-    }
-
+struct lane_reader : lane_cursor {
     uint32_t range_bits(uint32_t c) const {
         const uint32_t lo = first > c ? min_u32(first - c, 8) : 0;
         const uint32_t hi = last > c ? min_u32(last - c, 8) : 0;
@@ -231,13 +206,7 @@ struct lane_reader {
             // prefetch never faults).
             _mm_prefetch(reinterpret_cast<const char*>(at + ahead), _MM_HINT_T0);
             bits = col >= first && col + 8 <= last ? 0xFFu : range_bits(col);
-            col += 8;
-            remaining -= 8;
-            at += 8 * sizeof(uint16_t);
-            if (col == width) {
-                col = 0;
-                at += row_skip;
-            }
+            advance(8);
             return _mm_loadu_si128(p);
         }
         alignas(16) uint16_t s[8] = {};
@@ -245,44 +214,23 @@ struct lane_reader {
         for (uint32_t k = 0; k < 8 && remaining > 0; ++k) {
             s[k] = *reinterpret_cast<const uint16_t*>(at);
             if (col >= first && col < last) bits |= 1u << k;
-            --remaining;
-            at += sizeof(uint16_t);
-            if (++col == width) {
-                col = 0;
-                at += row_skip;
-            }
+            advance(1);
         }
         return _mm_load_si128(reinterpret_cast<const __m128i*>(s));
     }
 };
 
-// 8 x 8 transpose of 16-bit samples: out[k] holds sample k of every lane.
-inline void transpose8(const __m128i in[8], __m128i out[8]) {
-    const __m128i a0 = _mm_unpacklo_epi16(in[0], in[1]);
-    const __m128i a1 = _mm_unpackhi_epi16(in[0], in[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(in[2], in[3]);
-    const __m128i a3 = _mm_unpackhi_epi16(in[2], in[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(in[4], in[5]);
-    const __m128i a5 = _mm_unpackhi_epi16(in[4], in[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(in[6], in[7]);
-    const __m128i a7 = _mm_unpackhi_epi16(in[6], in[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2);
-    const __m128i b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3);
-    const __m128i b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6);
-    const __m128i b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7);
-    const __m128i b7 = _mm_unpackhi_epi32(a5, a7);
-    out[0] = _mm_unpacklo_epi64(b0, b4);
-    out[1] = _mm_unpackhi_epi64(b0, b4);
-    out[2] = _mm_unpacklo_epi64(b1, b5);
-    out[3] = _mm_unpackhi_epi64(b1, b5);
-    out[4] = _mm_unpacklo_epi64(b2, b6);
-    out[5] = _mm_unpackhi_epi64(b2, b6);
-    out[6] = _mm_unpacklo_epi64(b3, b7);
-    out[7] = _mm_unpackhi_epi64(b3, b7);
-}
+// Unpacks of 128-bit registers for transpose8x8.
+struct unpack128 {
+    static __m128i lo16(__m128i a, __m128i b) { return _mm_unpacklo_epi16(a, b); }
+    static __m128i hi16(__m128i a, __m128i b) { return _mm_unpackhi_epi16(a, b); }
+    static __m128i lo32(__m128i a, __m128i b) { return _mm_unpacklo_epi32(a, b); }
+    static __m128i hi32(__m128i a, __m128i b) { return _mm_unpackhi_epi32(a, b); }
+    static __m128i lo64(__m128i a, __m128i b) { return _mm_unpacklo_epi64(a, b); }
+    static __m128i hi64(__m128i a, __m128i b) { return _mm_unpackhi_epi64(a, b); }
+};
+
+inline void transpose8(const __m128i in[8], __m128i out[8]) { transpose8x8<unpack128>(in, out); }
 
 // State of eight sequences.
 struct bandpass8 {
@@ -382,11 +330,7 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
 
 void bandpass_abs_sums_avx2(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
                             float* sums) {
-    // Stable: poles well inside the unit circle (a2 and a1 inside the
-    // stability triangle with a margin), so states stay bounded, and b1 = 0.
-    const bool stable = t.b1 == 0.0f && t.a2 > -0.9f && t.a2 < 0.9f && t.a1 > -0.9f * (1.0f + t.a2) &&
-                        t.a1 < 0.9f * (1.0f + t.a2) && t.b0 > -1e6f && t.b0 < 1e6f &&
-                        t.b2 > -1e6f && t.b2 < 1e6f;
+    const bool stable = bandpass_is_stable(t);
     for (uint32_t base = 0; base < count; base += kLanes) {
         const uint32_t n = min_u32(kLanes, count - base);
         if (stable) {

@@ -8,7 +8,14 @@
 
 namespace orvane {
 
-const kernel_table* avx2_table();  // kernels/avx2.cpp, when built
+const kernel_table* avx2_table();    // kernels/avx2.cpp, when built
+const kernel_table* avx512_table();  // kernels/avx512.cpp, when built
+
+bool bandpass_is_stable(const bandpass_terms& t) {
+    return t.b1 == 0.0f && t.a2 > -0.9f && t.a2 < 0.9f && t.a1 > -0.9f * (1.0f + t.a2) &&
+           t.a1 < 0.9f * (1.0f + t.a2) && t.b0 > -1e6f && t.b0 < 1e6f && t.b2 > -1e6f &&
+           t.b2 < 1e6f;
+}
 
 const kernel_table* avx2_kernels() {
 #if defined(ORVANE_HAVE_AVX2) && (defined(__x86_64__) || defined(__i386__))
@@ -18,9 +25,24 @@ const kernel_table* avx2_kernels() {
     return nullptr;
 }
 
+const kernel_table* avx512_kernels() {
+#if defined(ORVANE_HAVE_AVX2) && (defined(__x86_64__) || defined(__i386__))
+    // The CPU check also covers the operating system saving the registers.
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512dq")) {
+        return avx512_table();
+    }
+#endif
+    return nullptr;
+}
+
 const kernel_table& select_kernels() {
     const char* forced = std::getenv("ORVANE_CPU");
     if (forced != nullptr && std::strcmp(forced, "scalar") == 0) return scalar_kernels();
+    const bool avx2_only = forced != nullptr && std::strcmp(forced, "avx2") == 0;
+    if (const kernel_table* t = avx2_only ? nullptr : avx512_kernels()) return *t;
     if (const kernel_table* t = avx2_kernels()) return *t;
     return scalar_kernels();
 }

@@ -77,11 +77,18 @@ struct kernel_table {
                            float* inter);
 };
 
+// Whether the vector band-pass kernels may take their stable path: poles
+// well inside the unit circle (a2 and a1 inside the stability triangle with
+// a margin), so states stay bounded, b1 = 0 and moderate b0, b2.
+bool bandpass_is_stable(const bandpass_terms& t);
+
 const kernel_table& scalar_kernels();
 // nullptr when this build or this CPU has no such table.
 const kernel_table* avx2_kernels();
-// The best table for this CPU, or the scalar one when the environment
-// variable ORVANE_CPU is "scalar". Read at every call.
+const kernel_table* avx512_kernels();
+// The best table for this CPU; the environment variable ORVANE_CPU set to
+// "scalar" forces the scalar table, "avx2" the AVX2 one (where the CPU has
+// it). Read at every call.
 const kernel_table& select_kernels();
 
 }  // namespace orvane

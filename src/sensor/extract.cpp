@@ -98,6 +98,8 @@ uint32_t plan_grid(const sensor_cfg& cfg, bool vertical, block_grid& grid) {
 // are computed once; each block then only adds its base. Pairs of one group
 // are folded by a running pairwise mean in pair order, the sum taken in 32
 // bits so it cannot wrap.
+constexpr size_t kAheadBlocks = 16;
+
 template <bool Vertical>
 uint32_t extract_layout(const uint16_t* raw, const sensor_cfg& cfg, uint16_t* out_a,
                         uint16_t* out_b, uint16_t* width, uint16_t* height) {
@@ -118,6 +120,13 @@ uint32_t extract_layout(const uint16_t* raw, const sensor_cfg& cfg, uint16_t* ou
         if (i > 0 && t.group_key[i] != t.group_key[i - 1]) group_end[g++] = i;
     }
     group_end[g] = n;
+    // Byte offsets of the block rows holding PD pixels, each once.
+    size_t row_off[2 * kMaxPairs];
+    uint32_t pair_rows = 0;
+    for (uint32_t i = 0; i < 2 * n; ++i) {
+        const size_t off = (i < n ? t.ay[i] : t.by[i - n]) * size_t{w} * sizeof(uint16_t);
+        if (std::find(row_off, row_off + pair_rows, off) == row_off + pair_rows) row_off[pair_rows++] = off;
+    }
 
     const size_t base = static_cast<size_t>(w) * cfg.margin_y + cfg.margin_x;
     const size_t row_step = static_cast<size_t>(w) << grid.shy;
@@ -128,6 +137,16 @@ uint32_t extract_layout(const uint16_t* raw, const sensor_cfg& cfg, uint16_t* ou
         const uint16_t* row = raw + base + r * row_step;
         for (size_t c = 0; c < cols; ++c) {
             const uint16_t* blk = row + (c << grid.shx);
+            // Each pair row is its own stream through the frame, more than
+            // the hardware follows at once: fetch a few blocks ahead (a
+            // prefetch never faults; the address is only formed).
+            if (c + kAheadBlocks < cols) {
+                const uintptr_t ahead = reinterpret_cast<uintptr_t>(blk) +
+                                        ((size_t{kAheadBlocks} << grid.shx) * sizeof(uint16_t));
+                for (uint32_t p = 0; p < pair_rows; ++p) {
+                    __builtin_prefetch(reinterpret_cast<const void*>(ahead + row_off[p]));
+                }
+            }
             uint32_t i = 0;
             for (size_t gi = 0; gi < groups; ++gi) {
                 uint32_t a = blk[off_a[i]];

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bar_chart.h"
 #include "context/context.h"
 #include "kernels/kernels.h"
 
@@ -21,13 +22,14 @@ struct context_deleter {
 };
 using context_ptr = std::unique_ptr<cal_context, context_deleter>;
 
-// A context on the scalar or on the best kernels, whatever the caller's
-// environment says; the environment is restored afterwards.
-context_ptr create(const cal_settings& s, bool scalar) {
+// A context on the kernels ORVANE_CPU=cpu chooses (the best ones for
+// nullptr), whatever the caller's environment says; the environment is
+// restored afterwards.
+context_ptr create(const cal_settings& s, const char* cpu) {
     const char* before = std::getenv("ORVANE_CPU");
     const std::string saved = before != nullptr ? before : "";
-    if (scalar) {
-        setenv("ORVANE_CPU", "scalar", 1);
+    if (cpu != nullptr) {
+        setenv("ORVANE_CPU", cpu, 1);
     } else {
         unsetenv("ORVANE_CPU");
     }
@@ -77,39 +79,8 @@ cal_settings settings_of(const variant& v) {
     return s;
 }
 
-// Deterministic renderer: a grid of bright bars (vertical bars for the
-// focus measure, horizontal ones for vertical PD pairs) that softens with the
-// defocus, phases shifted by the disparity, noise, vignetting and a few
-// clipped and black pixels.
-struct renderer {
-    uint32_t w, h;
-    uint64_t state;
-    int noise() {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return static_cast<int>((state >> 40) % 33) - 16;
-    }
-    static double bars(double t, double defocus) {
-        return 0.5 + 0.5 * std::tanh(5.0 / (1.0 + std::fabs(defocus)) * std::sin(2 * M_PI * t / 48.0));
-    }
-    uint16_t level(double v, uint32_t x, uint32_t y) {
-        const double dx = (x - 0.5 * w) / w, dy = (y - 0.5 * h) / h;
-        const double s = 1.0 - 0.6 * (dx * dx + dy * dy);
-        const int n = static_cast<int>(64 + 3000 * s * v) + noise();
-        // Clipped and black pixels along the top rows, where they saturate the
-        // gains without swamping every window's column profile.
-        if (y < 6 && (x * 7 + y * 13) % 97 == 0) return 65535;
-        if (y < 6 && (x * 11 + y * 5) % 101 == 0) return 0;
-        return static_cast<uint16_t>(std::max(0, std::min(65535, n)));
-    }
-    // Scene value of one phase at (x, y); `shift` moves it along the PD axis.
-    double scene(double x, double y, double shift, double defocus, bool vertical, bool flat) {
-        if (flat) return 0.7;
-        if (vertical) return 0.15 + 0.7 * (0.3 + 0.7 * bars(x, 0)) * bars(y + shift, defocus);
-        return 0.15 + 0.7 * bars(x + shift, defocus);
-    }
-};
+// 16-bit levels, bars 48 pixels apart, clipped and black pixels.
+constexpr bar_chart::style kChart = {48.0, 5.0, 0.6, 16, 65535, true};
 
 struct sweep_output {
     std::vector<uint32_t> statuses;
@@ -125,12 +96,27 @@ void append(std::vector<uint8_t>& out, const T& rec) {
     out.insert(out.end(), p, p + sizeof rec);
 }
 
-sweep_output run(const variant& v, layout kind, uint32_t w, uint32_t h, bool scalar, bool featureless) {
+// Every kernel table this machine runs, each with the ORVANE_CPU value that
+// chooses it.
+struct table_choice {
+    const char* cpu;
+    const orvane::kernel_table* table;
+};
+
+std::vector<table_choice> vector_choices() {
+    std::vector<table_choice> c;
+    if (const auto* t = orvane::avx2_kernels()) c.push_back({"avx2", t});
+    if (const auto* t = orvane::avx512_kernels()) c.push_back({nullptr, t});
+    return c;
+}
+
+sweep_output run(const variant& v, layout kind, uint32_t w, uint32_t h, table_choice kernels,
+                 bool featureless) {
     const cal_settings s = settings_of(v);
-    context_ptr ctx = create(s, scalar);
-    EXPECT_EQ(ctx->kernels, scalar ? &orvane::scalar_kernels() : orvane::avx2_kernels());
+    context_ptr ctx = create(s, kernels.cpu);
+    EXPECT_EQ(ctx->kernels, kernels.table);
     sweep_output out;
-    renderer rd{w, h, 12345};
+    bar_chart::renderer rd(w, h, kChart, 12345);
     const bool vertical = kind == layout::vertical;
     const gain_limits limits{3 * 512, 100, 4000, 8};
     gainmap map{};
@@ -155,40 +141,16 @@ sweep_output run(const variant& v, layout kind, uint32_t w, uint32_t h, bool sca
         cfg.v_right_y[k] = static_cast<uint16_t>(3 + 4 * k);
     }
 
+    // Frame k < 0 is the flat field; the lens crosses focus between frames 5 and 6.
+    auto content_of = [&](int k) {
+        return featureless ? bar_chart::content::featureless
+                           : (k < 0 ? bar_chart::content::flat_field : bar_chart::content::chart);
+    };
     auto render_dual = [&](int k, std::vector<uint16_t>& a, std::vector<uint16_t>& b) {
-        const bool flat = k < 0;
-        const double d = flat ? 0 : (k - 5.5) * 2.0;
-        a.resize(size_t(w) * h);
-        b.resize(a.size());
-        for (uint32_t y = 0; y < h; ++y)
-            for (uint32_t x = 0; x < w; ++x) {
-                const double va = featureless ? 0.5 : rd.scene(x, y, 0.5 * d, d, false, flat);
-                const double vb = featureless ? 0.5 : rd.scene(x, y, -0.5 * d, d, false, flat);
-                a[size_t(y) * w + x] = rd.level(va, x, y);
-                b[size_t(y) * w + x] = rd.level(vb, x, y);
-            }
+        rd.dual(k < 0 ? 0.0 : (k - 5.5) * 2.0, content_of(k), a, b);
     };
     auto render_raw = [&](int k, std::vector<uint16_t>& raw) {
-        const bool flat = k < 0;
-        const double d = flat ? 0 : (k - 5.5) * 2.0;
-        raw.resize(size_t(w) * h);
-        const double bayer[4] = {1.0, 0.8, 0.55, 0.45};
-        for (uint32_t y = 0; y < h; ++y)
-            for (uint32_t x = 0; x < w; ++x) {
-                const double val = featureless ? 0.5 : rd.scene(x, y, 0, d, vertical, flat);
-                raw[size_t(y) * w + x] = rd.level(bayer[(x & 1) + 2 * (y & 1)] * val, x, y);
-            }
-        const uint16_t* ax = vertical ? cfg.v_left_x : cfg.left_x;
-        const uint16_t* ay = vertical ? cfg.v_left_y : cfg.left_y;
-        const uint16_t* bx = vertical ? cfg.v_right_x : cfg.right_x;
-        const uint16_t* by = vertical ? cfg.v_right_y : cfg.right_y;
-        for (uint32_t y0 = cfg.margin_y; y0 + 16 <= h - cfg.margin_y; y0 += 16)
-            for (uint32_t x0 = cfg.margin_x; x0 + 16 <= w - cfg.margin_x; x0 += 16)
-                for (int p = 0; p < 4; ++p) {
-                    const uint32_t x1 = x0 + ax[p], y1 = y0 + ay[p], x2 = x0 + bx[p], y2 = y0 + by[p];
-                    raw[size_t(y1) * w + x1] = rd.level(0.5 * rd.scene(x1, y1, 0.5 * d, d, vertical, flat), x1, y1);
-                    raw[size_t(y2) * w + x2] = rd.level(0.5 * rd.scene(x2, y2, -0.5 * d, d, vertical, flat), x2, y2);
-                }
+        rd.raw(k < 0 ? 0.0 : (k - 5.5) * 2.0, content_of(k), cfg, vertical, raw);
     };
 
     testing::internal::CaptureStdout();
@@ -251,17 +213,22 @@ struct pipeline_case {
 class Pipeline : public ::testing::TestWithParam<pipeline_case> {};
 
 TEST_P(Pipeline, VectorKernelsGiveTheScalarResults) {
-    if (orvane::avx2_kernels() == nullptr) GTEST_SKIP() << "no vector kernels on this CPU";
+    const std::vector<table_choice> tables = vector_choices();
+    if (tables.empty()) GTEST_SKIP() << "no vector kernels on this CPU";
     const pipeline_case& c = GetParam();
-    const sweep_output on = run(c.v, c.kind, c.w, c.h, false, c.featureless);
-    const sweep_output off = run(c.v, c.kind, c.w, c.h, true, c.featureless);
-    EXPECT_EQ(on.statuses, off.statuses);
-    EXPECT_TRUE(on.records == off.records);
-    EXPECT_TRUE(on.images == off.images);
-    EXPECT_EQ(on.printed, off.printed);
-    ASSERT_EQ(on.state.size(), off.state.size());
-    for (size_t i = 0; i < on.state.size(); ++i) {
-        ASSERT_EQ(on.state[i], off.state[i]) << "state byte " << i;
+    const sweep_output off =
+        run(c.v, c.kind, c.w, c.h, {"scalar", &orvane::scalar_kernels()}, c.featureless);
+    for (const table_choice& t : tables) {
+        SCOPED_TRACE(t.table->name);
+        const sweep_output on = run(c.v, c.kind, c.w, c.h, t, c.featureless);
+        EXPECT_EQ(on.statuses, off.statuses);
+        EXPECT_TRUE(on.records == off.records);
+        EXPECT_TRUE(on.images == off.images);
+        EXPECT_EQ(on.printed, off.printed);
+        ASSERT_EQ(on.state.size(), off.state.size());
+        for (size_t i = 0; i < on.state.size(); ++i) {
+            ASSERT_EQ(on.state[i], off.state[i]) << "state byte " << i;
+        }
     }
     // The sweep is a real one: windows measured positive focus values.
     if (!c.featureless) {
