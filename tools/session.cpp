@@ -16,7 +16,7 @@ void print_settings(const capture_set& cs) {
 }
 
 void calibrate_and_report(const capture_set& cs, const ground_truth* truth,
-                          const std::string& out_dir) {
+                          const std::string& out_dir, const frame_reader& read_frame) {
     if (truth &&
         (truth->win_cols != cs.settings.win_cols || truth->win_rows != cs.settings.win_rows)) {
         std::printf(
@@ -31,7 +31,7 @@ void calibrate_and_report(const capture_set& cs, const ground_truth* truth,
             std::printf("  frame %2d/%d  lens %4d  status 0x%08X %s\n", k + 1, n, lens, status,
                         flag_names(status, false).c_str());
             std::fflush(stdout);
-        });
+        }, read_frame);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::printf("Gain map: status 0x%08X %s; DCC map: status 0x%08X %s", r.gain_status,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "capture.h"
+#include "run.h"
 
 namespace orvane_tool {
 
@@ -14,8 +15,9 @@ void print_settings(const capture_set& capture);
 // Calibrates `capture` and writes the outputs into `out_dir`. The true DCC and
 // in-focus columns and the accuracy lines appear only with a truth on the
 // settings' window grid. Throws (one line) when the calibration cannot finish
-// or the outputs cannot be written; nothing is written then.
+// or the outputs cannot be written; nothing is written then. `read_frame`:
+// as for run_calibration.
 void calibrate_and_report(const capture_set& capture, const ground_truth* truth,
-                          const std::string& out_dir);
+                          const std::string& out_dir, const frame_reader& read_frame = {});
 
 }  // namespace orvane_tool
