@@ -23,12 +23,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t height = 1 + ((data[3] | (data[4] << 8)) % 256);
     const uint64_t stride = data[5] == 0 ? 0 : raw10_line_bytes(width) + data[5] - 1;
     const std::span<const uint8_t> file(data + 6, size - 6);
-    if (file.size() > max_frame_file_bytes(format, width, height)) return 0;  // read_frame's cap
+    if (file.size() > max_frame_file_bytes(format, width, height, stride))
+        return 0;  // refused by read_frame before it is read
     std::vector<uint16_t> samples;
     try {
         switch (format) {
             case frame_format::raw16: samples = decode_raw16(file, width, height, "f"); break;
-            case frame_format::raw10: samples = decode_raw10(file, width, height, stride, "f"); break;
+            case frame_format::raw10:
+                samples = decode_raw10(file, width, height, stride, "f");
+                break;
             case frame_format::pgm: samples = decode_pgm(file, width, height, "f"); break;
             case frame_format::png: samples = decode_png(file, width, height, "f"); break;
         }

@@ -99,16 +99,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const json doc = parse_json(std::string(reinterpret_cast<const char*>(data), size), "in");
         switch (which % 8) {
-            case 0: parse_manifest(doc, "/manifest/folder/manifest.json", {}, (which & 8) == 0); break;
-            case 1: record_set(doc); break;
+            case 0:
+                parse_manifest(doc, "/manifest/folder/manifest.json", {}, (which & 8) == 0);
+                break;
+            case 1:
+                record_set(doc);
+                break;
             case 2: {
                 const gainmap m = gainmap_from_json(doc, "gainmap");
-                same_bytes(m, gainmap_from_json(parse_json(json_text(to_json(m)), "again"), "again"));
+                same_bytes(m,
+                           gainmap_from_json(parse_json(json_text(to_json(m)), "again"), "again"));
                 break;
             }
             case 3: {
                 const dccmap m = dccmap_from_json(doc, "dccmap");
-                same_bytes(m, dccmap_from_json(parse_json(json_text(to_json(m)), "again"), "again"));
+                same_bytes(m,
+                           dccmap_from_json(parse_json(json_text(to_json(m)), "again"), "again"));
                 break;
             }
             case 4: {
@@ -120,7 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     std::abort();
                 break;
             }
-            default: break;
+            default:
+                break;
         }
     } catch (const io_error& e) {
         check_message(e);

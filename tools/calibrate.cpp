@@ -39,9 +39,10 @@ void run_calibrate(const calibrate_options& o) {
                 cs.kind == layout::dual ? "left and right images" : "raw frames", cs.sweep.size(),
                 truth ? ", with ground truth" : "");
     print_settings(cs);
-    std::printf("Loaded the flat field; %zu sweep frames (lens %d..%d) read one at a time; %.2f s\n",
-                cs.sweep.size(), cs.sweep.front().lens_position, cs.sweep.back().lens_position,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    std::printf(
+        "Loaded the flat field; %zu sweep frames (lens %d..%d) read one at a time; %.2f s\n",
+        cs.sweep.size(), cs.sweep.front().lens_position, cs.sweep.back().lens_position,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     std::fflush(stdout);
 
     calibrate_and_report(cs, truth ? &*truth : nullptr, o.out,

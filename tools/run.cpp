@@ -46,9 +46,8 @@ private:
 // frame whose buffers are shorter is refused before any call.
 void check_frame(const capture_set& cs, const frame& f, const std::string& what) {
     const uint64_t samples = uint64_t{cs.width} * cs.height;
-    const bool ok = cs.kind == layout::dual
-                        ? f.left.size() == samples && f.right.size() == samples
-                        : f.raw.size() == samples;
+    const bool ok = cs.kind == layout::dual ? f.left.size() == samples && f.right.size() == samples
+                                            : f.raw.size() == samples;
     if (!ok)
         throw std::runtime_error("capture set: " + what + " is not " + std::to_string(cs.width) +
                                  " x " + std::to_string(cs.height) + " samples");

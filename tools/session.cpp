@@ -26,12 +26,14 @@ void calibrate_and_report(const capture_set& cs, const ground_truth* truth,
     }
 
     const auto t0 = std::chrono::steady_clock::now();
-    const calibration_result r =
-        run_calibration(cs, {}, [](int k, int n, int32_t lens, uint32_t status) {
+    const calibration_result r = run_calibration(
+        cs, {},
+        [](int k, int n, int32_t lens, uint32_t status) {
             std::printf("  frame %2d/%d  lens %4d  status 0x%08X %s\n", k + 1, n, lens, status,
                         flag_names(status, false).c_str());
             std::fflush(stdout);
-        }, read_frame);
+        },
+        read_frame);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::printf("Gain map: status 0x%08X %s; DCC map: status 0x%08X %s", r.gain_status,

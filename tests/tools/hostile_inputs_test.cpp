@@ -64,9 +64,7 @@ struct capture_set_files {
                              format + " --out " + quoted(dir / "set"));
         EXPECT_EQ(r.exit_code, 0) << r.err;
     }
-    json read(const std::string& name) const {
-        return orvane_tool::io::read_json_file(set(name));
-    }
+    json read(const std::string& name) const { return orvane_tool::io::read_json_file(set(name)); }
     void write(const std::string& name, const json& j) const {
         io_test::write_text(set(name), orvane_tool::io::json_text(j));
     }
@@ -120,7 +118,9 @@ void expect_refusal(const hostile& h, const capture_set_files& files,
     EXPECT_FALSE(fs::exists(files.dir / "out")) << h.name;
 }
 
-std::string nested(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+std::string nested(int depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+}
 
 class HostileFiles : public ::testing::TestWithParam<hostile> {};
 
@@ -135,59 +135,62 @@ TEST_P(HostileFiles, AreRefusedWithOneLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     ManifestsAndRecords, HostileFiles,
-    ::testing::Values(
-        hostile{"NestedLayout", "horizontal", "raw16",
-                [](const capture_set_files& f) {
-                    f.splice("manifest.json", "layout", nested(100000));
-                },
-                "manifest.json", "invalid JSON: nested more than 16 levels deep"},
-        hostile{"NestedFrames", "dual", "raw16",
-                [](const capture_set_files& f) {
-                    f.splice("manifest.json", "frames", nested(100000));
-                },
-                "manifest.json", "invalid JSON: nested more than 16 levels deep"},
-        hostile{"NestedObjectsInARecord", "horizontal", "raw16",
-                [](const capture_set_files& f) {
-                    std::string deep;
-                    for (int i = 0; i < 50000; ++i) deep += "{\"a\": ";
-                    f.splice("settings.json", "filter_taps", deep + "1" + std::string(50000, '}'));
-                },
-                "settings.json", "invalid JSON: nested more than 16 levels deep"},
-        hostile{"ManifestIsAPipe", "horizontal", "raw16",
-                [](const capture_set_files& f) { f.make_fifo("manifest.json"); },
-                "manifest.json", "not a regular file"},
-        hostile{"RecordIsAPipe", "horizontal", "raw16",
-                [](const capture_set_files& f) { f.make_fifo("settings.json"); },
-                "settings.json", "not a regular file"},
-        hostile{"RawRecordIsAPipe", "horizontal", "raw16",
-                [](const capture_set_files& f) {
-                    f.make_fifo("limits.bin");
-                    f.edit("manifest.json", [](json& m) { m["limits"] = "limits.bin"; });
-                },
-                "limits.bin", "not a regular file"},
-        hostile{"DuplicateFrames", "horizontal", "raw16",
-                [](const capture_set_files& f) {
-                    f.splice("manifest.json", "truth",
-                             "\"truth.json\",\n  \"frames\": [{\"lens_position\": 1, "
-                             "\"file\": \"f00.raw\"}]");
-                },
-                "manifest.json", "invalid JSON: duplicate key 'frames'"},
-        hostile{"DuplicateGridSize", "horizontal", "raw16",
-                [](const capture_set_files& f) {
-                    f.splice("settings.json", "win_rows", "1, \"win_rows\": 2");
-                },
-                "settings.json", "invalid JSON: duplicate key 'win_rows'"},
-        hostile{"NulInAFileName", "horizontal", "raw16",
-                [](const capture_set_files& f) {
-                    f.edit("manifest.json",
-                           [](json& m) { m["frames"][3]["file"] = std::string("f03.raw\0.png", 12); });
-                },
-                "manifest.json", "frames[3]: field 'file': expected a string without NUL characters"},
-        hostile{"NewlineInAFieldName", "dual", "raw16",
-                [](const capture_set_files& f) {
-                    f.edit("limits.json", [](json& m) { m["max\ngain"] = 1; });
-                },
-                "limits.json", "unknown field 'max\\ngain'"}),
+    ::testing::Values(hostile{"NestedLayout", "horizontal", "raw16",
+                              [](const capture_set_files& f) {
+                                  f.splice("manifest.json", "layout", nested(100000));
+                              },
+                              "manifest.json", "invalid JSON: nested more than 16 levels deep"},
+                      hostile{"NestedFrames", "dual", "raw16",
+                              [](const capture_set_files& f) {
+                                  f.splice("manifest.json", "frames", nested(100000));
+                              },
+                              "manifest.json", "invalid JSON: nested more than 16 levels deep"},
+                      hostile{"NestedObjectsInARecord", "horizontal", "raw16",
+                              [](const capture_set_files& f) {
+                                  std::string deep;
+                                  for (int i = 0; i < 50000; ++i) deep += "{\"a\": ";
+                                  f.splice("settings.json", "filter_taps",
+                                           deep + "1" + std::string(50000, '}'));
+                              },
+                              "settings.json", "invalid JSON: nested more than 16 levels deep"},
+                      hostile{"ManifestIsAPipe", "horizontal", "raw16",
+                              [](const capture_set_files& f) { f.make_fifo("manifest.json"); },
+                              "manifest.json", "not a regular file"},
+                      hostile{"RecordIsAPipe", "horizontal", "raw16",
+                              [](const capture_set_files& f) { f.make_fifo("settings.json"); },
+                              "settings.json", "not a regular file"},
+                      hostile{"RawRecordIsAPipe", "horizontal", "raw16",
+                              [](const capture_set_files& f) {
+                                  f.make_fifo("limits.bin");
+                                  f.edit("manifest.json",
+                                         [](json& m) { m["limits"] = "limits.bin"; });
+                              },
+                              "limits.bin", "not a regular file"},
+                      hostile{"DuplicateFrames", "horizontal", "raw16",
+                              [](const capture_set_files& f) {
+                                  f.splice("manifest.json", "truth",
+                                           "\"truth.json\",\n  \"frames\": [{\"lens_position\": 1, "
+                                           "\"file\": \"f00.raw\"}]");
+                              },
+                              "manifest.json", "invalid JSON: duplicate key 'frames'"},
+                      hostile{"DuplicateGridSize", "horizontal", "raw16",
+                              [](const capture_set_files& f) {
+                                  f.splice("settings.json", "win_rows", "1, \"win_rows\": 2");
+                              },
+                              "settings.json", "invalid JSON: duplicate key 'win_rows'"},
+                      hostile{"NulInAFileName", "horizontal", "raw16",
+                              [](const capture_set_files& f) {
+                                  f.edit("manifest.json", [](json& m) {
+                                      m["frames"][3]["file"] = std::string("f03.raw\0.png", 12);
+                                  });
+                              },
+                              "manifest.json",
+                              "frames[3]: field 'file': expected a string without NUL characters"},
+                      hostile{"NewlineInAFieldName", "dual", "raw16",
+                              [](const capture_set_files& f) {
+                                  f.edit("limits.json", [](json& m) { m["max\ngain"] = 1; });
+                              },
+                              "limits.json", "unknown field 'max\\ngain'"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 constexpr uint64_t k3GiB = uint64_t{3} << 30;
@@ -211,8 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
                 [](const capture_set_files& f) { f.inflate("manifest.json", k3GiB); },
                 "manifest.json", "3221225472 bytes, more than a JSON file may have (4194304)"},
         hostile{"JsonRecord", "horizontal", "raw16",
-                [](const capture_set_files& f) { f.inflate("sensor.json", k3GiB); },
-                "sensor.json", "3221225472 bytes, more than a JSON file may have"},
+                [](const capture_set_files& f) { f.inflate("sensor.json", k3GiB); }, "sensor.json",
+                "3221225472 bytes, more than a JSON file may have"},
         hostile{"RawRecord", "horizontal", "raw16",
                 [](const capture_set_files& f) {
                     io_test::write_text(f.set("settings.bin"), "");
@@ -242,8 +245,9 @@ INSTANTIATE_TEST_SUITE_P(
                         m.erase("height");
                     });
                 },
-                "sensor.json", "field 'image_width': 60000 x 60000 frames have more than the "
-                               "100000000 samples the tool reads"}),
+                "sensor.json",
+                "field 'image_width': 60000 x 60000 frames have more than the "
+                "100000000 samples the tool reads"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Two frames, none trimmed: the per-window checks read the library's

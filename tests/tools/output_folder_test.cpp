@@ -62,9 +62,9 @@ TEST(OutputFolder, AFailedRenameAnywhereLeavesTheEarlierFolderAsItWas) {
         stage_new_run(out);
         out.commit();
         folder expected = {{"notes.txt", "the user's"}};
-        for (const char* name : {"calibration_block.bin", "curve_of_field_block.bin",
-                                 "state_dump.bin", "gainmap.json", "dccmap.json", "summary.json",
-                                 "verify.json"})
+        for (const char* name :
+             {"calibration_block.bin", "curve_of_field_block.bin", "state_dump.bin", "gainmap.json",
+              "dccmap.json", "summary.json", "verify.json"})
             expected[name] = std::string("new ") + name;
         EXPECT_EQ(contents_of(dir.path()), expected);
     }

@@ -121,8 +121,9 @@ TEST_F(StateDump, TwoFrameSweepTakesTheDirectionFromTheSlotAfterIt) {
         uint32_t window0;
     };
     // Window 0: PD -4 then -2, a spread of 2 below 4, peak 121 beyond lens 110.
-    for (const row& c : {row{-10.0f, ORVANE_NOT_MONOTONIC | ORVANE_PD_RANGE_LOW | ORVANE_PEAK_AT_END},
-                         row{10.0f, ORVANE_PD_RANGE_LOW | ORVANE_PEAK_AT_END}}) {
+    for (const row& c :
+         {row{-10.0f, ORVANE_NOT_MONOTONIC | ORVANE_PD_RANGE_LOW | ORVANE_PEAK_AT_END},
+          row{10.0f, ORVANE_PD_RANGE_LOW | ORVANE_PEAK_AT_END}}) {
         putf(slot(2) + kPd, c.slot2_pd);
         calibration_result r;
         read_state_dump(dump, s, 2, r);

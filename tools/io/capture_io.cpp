@@ -198,9 +198,9 @@ manifest parse_manifest(const json& doc, const std::string& manifest_path,
         m.sweep.push_back(parse_frame(m, frames[k], where, true));
         const int32_t lens = m.sweep[k].lens_position;
         if (rising && k > 0 && lens <= m.sweep[k - 1].lens_position)
-            throw io_error(manifest_path + ": " + where + ": field 'lens_position': " +
-                           std::to_string(lens) + " does not rise above frames[" +
-                           std::to_string(k - 1) + "]'s " +
+            throw io_error(manifest_path + ": " + where +
+                           ": field 'lens_position': " + std::to_string(lens) +
+                           " does not rise above frames[" + std::to_string(k - 1) + "]'s " +
                            std::to_string(m.sweep[k - 1].lens_position) +
                            " (lens positions rise with the frame index)");
     }
@@ -227,8 +227,7 @@ frame read_frame_files(const manifest& m, const frame_entry& entry, uint32_t wid
 }
 
 frame sweep_files::read(size_t k) const {
-    if (k >= plan.sweep.size())
-        throw io_error(plan.path + ": no sweep frame " + std::to_string(k));
+    if (k >= plan.sweep.size()) throw io_error(plan.path + ": no sweep frame " + std::to_string(k));
     return read_frame_files(plan, plan.sweep[k], width, height);
 }
 
@@ -240,7 +239,8 @@ capture_set load_capture_set(const std::string& manifest_path) {
 capture_set load_capture_set(const std::string& manifest_path, std::optional<ground_truth>& truth,
                              const record_overrides& overrides, bool rising,
                              sweep_files* deferred) {
-    const manifest m = parse_manifest(read_json_file(manifest_path), manifest_path, overrides, rising);
+    const manifest m =
+        parse_manifest(read_json_file(manifest_path), manifest_path, overrides, rising);
     capture_set set;
     set.kind = m.kind;
     record_names names;
@@ -263,11 +263,12 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
         set.height = set.cfg.image_height;
         set.black_level = set.cfg.black_level;
         if (m.width && *m.width != set.width)
-            refuse("width", "is " + std::to_string(*m.width) + ", but the sensor's image_width is " +
-                                std::to_string(set.width));
+            refuse("width", "is " + std::to_string(*m.width) +
+                                ", but the sensor's image_width is " + std::to_string(set.width));
         if (m.height && *m.height != set.height)
             refuse("height", "is " + std::to_string(*m.height) +
-                                 ", but the sensor's image_height is " + std::to_string(set.height));
+                                 ", but the sensor's image_height is " +
+                                 std::to_string(set.height));
         if (set.width == 0 || set.height == 0)
             throw io_error(manifest_path + ": the sensor configuration gives an empty " +
                            std::to_string(set.width) + "x" + std::to_string(set.height) + " frame");

@@ -426,11 +426,13 @@ std::vector<uint8_t> encode_frame(std::span<const uint16_t> samples, frame_forma
     throw io_error(source + ": unknown frame format");
 }
 
-uint64_t max_frame_file_bytes(frame_format format, uint32_t width, uint32_t height) {
+uint64_t max_frame_file_bytes(frame_format format, uint32_t width, uint32_t height,
+                              uint64_t raw10_stride) {
     const uint64_t samples = pixels(width, height);
     switch (format) {
         case frame_format::raw16: return samples * 2;
-        case frame_format::raw10: return samples * 2;  // the exact size is checked on its own
+        case frame_format::raw10:
+            return (raw10_stride == 0 ? raw10_line_bytes(width) : raw10_stride) * height;
         case frame_format::pgm: return samples * 2 + kMaxPgmHeaderBytes;
         case frame_format::png:
             // Deflate can grow incompressible data a little, and the chunks
@@ -452,11 +454,10 @@ std::vector<uint16_t> read_frame(const std::string& path, frame_format format, u
     if (format == frame_format::raw16 && size != pixels(width, height) * 2)
         raw16_size_error(size, width, height, path);
     if (format == frame_format::raw10) raw10_stride_for(size, width, height, raw10_stride, path);
+    const std::string what =
+        std::string("a ") + dims(width, height) + " " + frame_format_name(format) + " frame";
     const std::vector<uint8_t> bytes =
-        read_file(path, max_frame_file_bytes(format, width, height),
-                  (std::string("a ") + dims(width, height) + " " + frame_format_name(format) +
-                   " frame")
-                      .c_str());
+        read_file(path, max_frame_file_bytes(format, width, height, raw10_stride), what.c_str());
     switch (format) {
         case frame_format::raw16: return decode_raw16(bytes, width, height, path);
         case frame_format::raw10: return decode_raw10(bytes, width, height, raw10_stride, path);

@@ -52,7 +52,8 @@ constexpr uint64_t kMaxFrameSamples = 100'000'000;
 constexpr uint64_t kMaxPgmHeaderBytes = 65536;
 
 // Largest file of a frame of this size in this format that read_frame takes.
-uint64_t max_frame_file_bytes(frame_format format, uint32_t width, uint32_t height);
+uint64_t max_frame_file_bytes(frame_format format, uint32_t width, uint32_t height,
+                              uint64_t raw10_stride = 0);
 
 // Files. The frame size is checked against kMaxFrameSamples and the file's
 // size against what the format needs before anything is read.

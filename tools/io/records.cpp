@@ -143,9 +143,11 @@ json parse_json(const std::string& text, const std::string& source) {
             case json::parse_event_t::key:
                 if (!open.empty() && open.back() &&
                     !open.back()->insert(parsed.get_ref<const std::string&>()).second)
-                    throw json_refusal{"duplicate key '" + shown_key(parsed.get_ref<const std::string&>()) + "'"};
+                    throw json_refusal{"duplicate key '" +
+                                       shown_key(parsed.get_ref<const std::string&>()) + "'"};
                 break;
-            case json::parse_event_t::value: break;
+            case json::parse_event_t::value:
+                break;
         }
         return true;
     };
