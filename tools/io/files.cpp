@@ -185,14 +185,16 @@ namespace {
 std::string free_name_beside(const std::string& path) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path target(path);
-    for (;;) {
+    std::string candidate;
+    for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = "." + target.filename().string() + ".old." +
                                  std::to_string(::getpid()) + "." +
                                  std::to_string(counter.fetch_add(1));
-        const std::string candidate = (target.parent_path() / name).string();
+        candidate = (target.parent_path() / name).string();
         struct stat st {};
-        if (::lstat(candidate.c_str(), &st) != 0 && errno == ENOENT) return candidate;
+        if (::lstat(candidate.c_str(), &st) != 0 && errno == ENOENT) break;
     }
+    return candidate;  // taken after 100 tries: the link fails and says why
 }
 
 }  // namespace
@@ -218,7 +220,7 @@ void staged_files::commit() {
     // renaming any.
     for (const entry& e : entries_) {
         struct stat st {};
-        if (::lstat(e.final_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        if (::stat(e.final_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             throw io_error(e.final_path + ": is a folder, not a file");
     }
     for (size_t i = 0; i < entries_.size(); ++i) {
@@ -233,7 +235,8 @@ void staged_files::commit() {
             if (::link(e.final_path.c_str(), backup.c_str()) == 0) {
                 e.backup = backup;
                 e.linked = true;
-            } else if (rename_(e.final_path.c_str(), backup.c_str()) == 0) {
+            } else if (errno != EEXIST && rename_(e.final_path.c_str(), backup.c_str()) == 0) {
+                // No hard links here: the target moves aside until the new file comes.
                 e.backup = backup;
             } else {
                 err = errno;
