@@ -29,7 +29,8 @@ namespace {
 // A one-line message that names its source.
 void check_message(const io_error& e) {
     const std::string what = e.what();
-    if (what.empty() || what.find('\n') != std::string::npos || what.size() > 4096) std::abort();
+    // Quoted names are at most a path long, values an excerpt.
+    if (what.empty() || what.find('\n') != std::string::npos || what.size() > 16384) std::abort();
 }
 
 template <class Record>

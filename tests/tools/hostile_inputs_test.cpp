@@ -115,6 +115,7 @@ void expect_refusal(const hostile& h, const capture_set_files& files,
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << h.name << ": " << r.err;
     EXPECT_THAT(r.err, StartsWith("orvane: " + files.set(h.culprit) + ": ")) << h.name;
     EXPECT_THAT(r.err, HasSubstr(h.reason)) << h.name;
+    EXPECT_LT(r.err.size(), 1000u) << h.name;  // values quoted in excerpts
     EXPECT_FALSE(fs::exists(files.dir / "out")) << h.name;
 }
 
@@ -186,7 +187,18 @@ INSTANTIATE_TEST_SUITE_P(
                               },
                               "manifest.json",
                               "frames[3]: field 'file': expected a string without NUL characters"},
-                      hostile{"NewlineInAFieldName", "dual", "raw16",
+                      hostile{"OverlongLayoutName", "dual", "raw16",
+                [](const capture_set_files& f) {
+                    f.edit("manifest.json", [](json& m) { m["layout"] = std::string(1 << 20, 'h'); });
+                },
+                "manifest.json", "field 'layout': expected a string of at most 4096 bytes, got "},
+        hostile{"OverlongFileName", "horizontal", "raw16",
+                [](const capture_set_files& f) {
+                    f.edit("manifest.json",
+                           [](json& m) { m["frames"][2]["file"] = std::string(5000, 'f'); });
+                },
+                "manifest.json", "frames[2]: field 'file': expected a string of at most 4096"},
+        hostile{"NewlineInAFieldName", "dual", "raw16",
                               [](const capture_set_files& f) {
                                   f.edit("limits.json", [](json& m) { m["max\ngain"] = 1; });
                               },

@@ -114,7 +114,7 @@ frame_entry parse_frame(const manifest& m, const json& entry, const std::string&
 layout layout_from_name(std::string_view name, const std::string& source) {
     for (layout kind : {layout::horizontal, layout::vertical, layout::dual})
         if (name == layout_name(kind)) return kind;
-    throw io_error(source + ": unknown layout '" + std::string(name) +
+    throw io_error(source + ": unknown layout '" + shown_key(std::string(name)) +
                    "' (horizontal, vertical or dual)");
 }
 

@@ -17,6 +17,10 @@ std::string shown(const json& v) {
     return s;
 }
 
+namespace {
+constexpr size_t kMaxTextBytes = 4096;  // PATH_MAX
+}  // namespace
+
 std::string shown_key(const std::string& key) {
     std::string s = json(key).dump(-1, ' ', true, json::error_handler_t::replace);
     s = s.substr(1, s.size() - 2);
@@ -88,6 +92,9 @@ std::string field_reader::text(const char* name) const {
     const json& v = at(name);
     if (!v.is_string() || v.get_ref<const std::string&>().empty())
         fail(name, "a non-empty string", v);
+    // Names and paths: longer than a path can be is a damaged file.
+    if (v.get_ref<const std::string&>().size() > kMaxTextBytes)
+        fail(name, "a string of at most " + std::to_string(kMaxTextBytes) + " bytes", v);
     // A file name would end at the NUL: refuse rather than open another file.
     if (v.get_ref<const std::string&>().find('\0') != std::string::npos)
         fail(name, "a string without NUL characters", v);

@@ -192,7 +192,10 @@ frame_format frame_format_from_name(std::string_view name, const std::string& so
     for (frame_format f :
          {frame_format::raw16, frame_format::raw10, frame_format::pgm, frame_format::png})
         if (name == frame_format_name(f)) return f;
-    throw io_error(source + ": unknown frame format '" + std::string(name) +
+    std::string shown(name.substr(0, 40));
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    throw io_error(source + ": unknown frame format '" + shown + (name.size() > 40 ? "..." : "") +
                    "' (raw16, raw10, pgm or png)");
 }
 
