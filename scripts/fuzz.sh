@@ -18,7 +18,7 @@
 set -euo pipefail
 TIMEFORMAT='%U %S'
 cd "$(dirname "$0")/.."
-all=(read_block write_blocks validate_sensor_cfg gainmap add_raw add_raw_2pd dccmap)
+all=(read_block write_blocks validate_sensor_cfg gainmap add_raw add_raw_2pd dccmap manifest_records frame_files)
 build=${FUZZ_BUILD:-build-fuzz}
 runs=${FUZZ_RUNS:-10000000}
 merge=0

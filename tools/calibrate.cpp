@@ -33,19 +33,22 @@ void run_calibrate(const calibrate_options& o, std::FILE* log = stdout) {
         throw io::io_error(o.out + ": is the capture set's folder; give the outputs their own");
     }
     std::optional<ground_truth> truth;
-    const capture_set cs = io::load_capture_set(o.manifest, truth, o.records);
+    io::sweep_files sweep;
+    const capture_set cs = io::load_capture_set(o.manifest, truth, o.records, true, &sweep);
 
     std::fprintf(log, "orvane calibrate: %s: %s PD layout, %u x %u %s, %zu sweep frames%s\n",
                  o.manifest.c_str(), layout_name(cs.kind), cs.width, cs.height,
                  cs.kind == layout::dual ? "left and right images" : "raw frames", cs.sweep.size(),
                  truth ? ", with ground truth" : "");
     print_settings(cs, log);
-    std::fprintf(log, "Loaded the flat field and %zu sweep frames (lens %d..%d) in %.2f s\n",
-                 cs.sweep.size(), cs.sweep.front().lens_position, cs.sweep.back().lens_position,
-                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    std::fprintf(
+        log, "Loaded the flat field; %zu sweep frames (lens %d..%d) read one at a time; %.2f s\n",
+        cs.sweep.size(), cs.sweep.front().lens_position, cs.sweep.back().lens_position,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     std::fflush(log);
 
-    calibrate_and_report(cs, truth ? &*truth : nullptr, o.out, log);
+    calibrate_and_report(cs, truth ? &*truth : nullptr, o.out, log,
+                         [&sweep](size_t k) { return sweep.read(k); });
     std::fprintf(log, "Total %.2f s\n",
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
 }

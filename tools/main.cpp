@@ -24,8 +24,12 @@ int main(int argc, char** argv) {
         const int code = app.exit(e);
         return code == 0 ? 0 : 2;
     } catch (const std::exception& e) {
+        // One line, whatever names from the input files the message quotes.
+        std::string line = e.what();
+        for (char& c : line)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
         std::fflush(stdout);
-        std::fprintf(stderr, "orvane: %s\n", e.what());
+        std::fprintf(stderr, "orvane: %s\n", line.c_str());
         return 1;
     }
     return 0;

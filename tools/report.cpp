@@ -284,9 +284,9 @@ void write_outputs(const std::string& dir, const capture_set& cs, const calibrat
     out.add(names[1], r.cof_block);
     out.add(names[2], r.state_dump);
     for (size_t i = 0; i < texts.size(); ++i) out.add(names[3 + i], texts[i]);
-    out.commit();
     // A truth from an earlier run would sit beside results it does not describe.
-    if (!truth) std::remove((std::filesystem::path(dir) / "truth.json").c_str());
+    if (!truth) out.remove("truth.json");
+    out.commit();
 }
 
 }  // namespace orvane_tool

@@ -9,73 +9,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <stdexcept>
 
+#include "io/blocks.h"
+#include "io/files.h"
 #include "orvane_state.h"
 
 namespace orvane_tool {
 namespace {
-
-// Offsets within a state dump, as orvane_state.h lays it out.
-constexpr size_t kDumpDccShift = offsetof(cal_state, dcc_shift);
-constexpr size_t kDumpWinCols = offsetof(cal_state, win_cols);
-constexpr size_t kDumpWinRows = offsetof(cal_state, win_rows);
-constexpr size_t kDumpDcc = offsetof(cal_state, dcc);
-constexpr size_t kDumpPeakLens = offsetof(cal_state, peak_lens);
-constexpr size_t kDumpZeroPdLens = offsetof(cal_state, zero_pd_lens);
-constexpr size_t kDumpZeroPdOffset = offsetof(cal_state, zero_pd_offset);
-constexpr size_t kDumpZeroPdOffsetNorm = offsetof(cal_state, zero_pd_offset_norm);
-constexpr size_t kDumpFitResidual = offsetof(cal_state, fit_residual);
-constexpr size_t kDumpSlots = offsetof(cal_state, slots);
-constexpr size_t kSlotStride = sizeof(frame_slot);
-constexpr size_t kSlotPd = offsetof(frame_slot, pd);
-constexpr size_t kSlotFocus = offsetof(frame_slot, focus);
-constexpr size_t kSlotConfidence = offsetof(frame_slot, confidence);
-constexpr size_t kSlotFlags = offsetof(frame_slot, flags);
-constexpr size_t kSlotLens = offsetof(frame_slot, lens_position);
-constexpr size_t kDumpFramesFitted = offsetof(cal_state, frames_fitted);
-constexpr size_t kDumpBayerChannel = offsetof(cal_state, bayer_channel);
-constexpr size_t kDumpDevLimit = offsetof(cal_state, dcc_dev_limit);
-constexpr int kDumpWindows = ORVANE_MAX_WINDOWS;
-
-class dump_reader {
-public:
-    explicit dump_reader(const std::vector<uint8_t>& bytes) : b_(bytes) {}
-
-    uint8_t u8(size_t off) const { return at(off, 1)[0]; }
-    uint16_t u16(size_t off) const {
-        const uint8_t* p = at(off, 2);
-        return static_cast<uint16_t>(p[0] | (p[1] << 8));
-    }
-    int16_t i16(size_t off) const { return static_cast<int16_t>(u16(off)); }
-    uint32_t u32(size_t off) const {
-        const uint8_t* p = at(off, 4);
-        return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-    }
-    float f32(size_t off) const {
-        const uint32_t bits = u32(off);
-        float v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
-
-private:
-    const uint8_t* at(size_t off, size_t n) const {
-        if (off + n > b_.size()) throw std::runtime_error("state dump too short");
-        return b_.data() + off;
-    }
-    const std::vector<uint8_t>& b_;
-};
-
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 // A fresh, unique temporary file for the state dump, removed when the run ends
 // however it ends.
@@ -101,8 +43,17 @@ private:
 };
 
 // The library reads width x height samples from every image it is given: a
-// set whose buffers are shorter is refused before any call.
-void check_capture(const capture_set& cs) {
+// frame whose buffers are shorter is refused before any call.
+void check_frame(const capture_set& cs, const frame& f, const std::string& what) {
+    const uint64_t samples = uint64_t{cs.width} * cs.height;
+    const bool ok = cs.kind == layout::dual ? f.left.size() == samples && f.right.size() == samples
+                                            : f.raw.size() == samples;
+    if (!ok)
+        throw std::runtime_error("capture set: " + what + " is not " + std::to_string(cs.width) +
+                                 " x " + std::to_string(cs.height) + " samples");
+}
+
+void check_capture(const capture_set& cs, bool sweep_images) {
     const uint64_t samples = uint64_t{cs.width} * cs.height;
     if (samples == 0) throw std::runtime_error("capture set: empty frame size");
     if (cs.kind != layout::dual &&
@@ -114,18 +65,10 @@ void check_capture(const capture_set& cs) {
                                  " sweep frames, the library takes 1 to " +
                                  std::to_string(ORVANE_FRAME_SLOTS));
     }
-    auto check = [&](const frame& f, const std::string& what) {
-        const bool ok = cs.kind == layout::dual
-                            ? f.left.size() == samples && f.right.size() == samples
-                            : f.raw.size() == samples;
-        if (!ok)
-            throw std::runtime_error("capture set: " + what + " is not " +
-                                     std::to_string(cs.width) + " x " + std::to_string(cs.height) +
-                                     " samples");
-    };
-    check(cs.flat, "the flat field");
-    for (size_t k = 0; k < cs.sweep.size(); ++k)
-        check(cs.sweep[k], "sweep frame " + std::to_string(k));
+    check_frame(cs, cs.flat, "the flat field");
+    if (sweep_images)
+        for (size_t k = 0; k < cs.sweep.size(); ++k)
+            check_frame(cs, cs.sweep[k], "sweep frame " + std::to_string(k));
 }
 
 struct context_owner {
@@ -146,48 +89,48 @@ uint32_t calibration_result::all_flags() const {
 
 void read_state_dump(const std::vector<uint8_t>& dump, const cal_settings& s, int frames,
                      calibration_result& r) {
-    const dump_reader d(dump);
-    r.dcc_shift = d.u16(kDumpDccShift);
-    r.win_cols = d.u16(kDumpWinCols);
-    r.win_rows = d.u16(kDumpWinRows);
-    r.frames_fitted = d.i16(kDumpFramesFitted);
-    r.bayer_channel = d.u8(kDumpBayerChannel);
-    const int windows = std::min(r.win_rows * r.win_cols, kDumpWindows);
+    const io::state_dump d = io::parse_state_dump(dump, "state dump");
+    r.dcc_shift = d.dcc_shift;
+    r.win_cols = d.win_cols;
+    r.win_rows = d.win_rows;
+    r.frames_fitted = d.frames_fitted;
+    r.bayer_channel = d.bayer_channel;
+    const int windows = std::min(r.win_rows * r.win_cols, ORVANE_MAX_WINDOWS);
     frames = std::clamp(frames, 0, ORVANE_FRAME_SLOTS);
 
-    auto slot = [](int k, size_t field) { return kDumpSlots + kSlotStride * k + field; };
-    std::vector<int16_t> lens(static_cast<size_t>(frames));
-    for (int k = 0; k < frames; ++k) lens[k] = d.i16(slot(k, kSlotLens));
-
+    // The library's sweep parameters: the direction is read from slots mid
+    // and mid + 1 of the dump's twelve, which may lie past the sweep (two
+    // frames, none trimmed); the library reads them there too.
     const int trim = s.trim_frames;
     const int fitted = frames - 2 * trim;
+    const int mid = trim + fitted / 2;
+    const bool direction_known = mid >= 0 && mid + 1 < ORVANE_FRAME_SLOTS;
     r.windows.assign(static_cast<size_t>(windows), {});
     for (int w = 0; w < windows; ++w) {
         window_state& ws = r.windows[static_cast<size_t>(w)];
-        const size_t i16 = 2 * static_cast<size_t>(w), f32 = 4 * static_cast<size_t>(w);
-        ws.dcc = d.i16(kDumpDcc + i16);
-        ws.peak_lens = d.i16(kDumpPeakLens + i16);
-        ws.zero_pd_lens = d.i16(kDumpZeroPdLens + i16);
-        ws.zero_pd_offset = d.i16(kDumpZeroPdOffset + i16);
-        ws.zero_pd_offset_norm = d.f32(kDumpZeroPdOffsetNorm + f32);
-        ws.fit_residual = d.f32(kDumpFitResidual + f32);
-        ws.dcc_dev_limit = d.f32(kDumpDevLimit + f32);
+        ws.dcc = d.dcc[w];
+        ws.peak_lens = d.peak_lens[w];
+        ws.zero_pd_lens = d.zero_pd_lens[w];
+        ws.zero_pd_offset = d.zero_pd_offset[w];
+        ws.zero_pd_offset_norm = d.zero_pd_offset_norm[w];
+        ws.fit_residual = d.fit_residual[w];
+        ws.dcc_dev_limit = d.dcc_dev_limit[w];
         for (int k = 0; k < frames; ++k) {
-            ws.pd.push_back(d.f32(slot(k, kSlotPd) + f32));
-            ws.focus.push_back(d.f32(slot(k, kSlotFocus) + f32));
-            ws.confidence.push_back(d.i16(slot(k, kSlotConfidence) + i16));
-            ws.flags.push_back(d.u32(slot(k, kSlotFlags) + f32));
-            ws.frame_flags |= ws.flags.back();
+            const io::dump_frame& slot = d.slots[k];
+            ws.pd.push_back(slot.pd[w]);
+            ws.focus.push_back(slot.focus[w]);
+            ws.confidence.push_back(slot.confidence[w]);
+            ws.flags.push_back(slot.flags[w]);
+            ws.frame_flags |= slot.flags[w];
         }
 
         // The DCC map's checks, window by window (the map reports only their OR).
-        if (fitted >= 2 && frames >= 2) {
-            const int mid = trim + fitted / 2;
-            const bool rising = ws.pd[mid + 1] > ws.pd[mid];
-            float prev = ws.pd[0];
+        if (fitted >= 2 && frames >= 2 && direction_known) {
+            const bool rising = d.slots[mid + 1].pd[w] > d.slots[mid].pd[w];
+            float prev = d.slots[0].pd[w];
             float hi = -999999.0f, lo = 999999.0f;
             for (int k = trim; k < trim + fitted; ++k) {
-                const float v = ws.pd[k];
+                const float v = d.slots[k].pd[w];
                 hi = std::max(hi, v);
                 lo = std::min(lo, v);
                 const bool against = rising ? prev > v : v > prev;
@@ -202,15 +145,16 @@ void read_state_dump(const std::vector<uint8_t>& dump, const cal_settings& s, in
         if (w < ORVANE_MAX_DCC_WINDOWS && std::fabs(ws.zero_pd_offset_norm) > s.dcc_dev_limit[w]) {
             ws.fit_flags |= ORVANE_DCC_DEVIATION;
         }
-        if (frames >= 1 && (ws.peak_lens <= lens.front() || ws.peak_lens >= lens.back())) {
+        if (frames >= 1 && (ws.peak_lens <= d.slots[0].lens_position ||
+                            ws.peak_lens >= d.slots[frames - 1].lens_position)) {
             ws.fit_flags |= ORVANE_PEAK_AT_END;
         }
     }
 }
 
 calibration_result run_calibration(const capture_set& cs, const run_options& options,
-                                   const progress_fn& progress) {
-    check_capture(cs);
+                                   const progress_fn& progress, const frame_reader& read_frame) {
+    check_capture(cs, !read_frame);
     calibration_result r;
     context_owner owner{Orvane_create(&cs.settings)};
     cal_context* ctx = owner.ctx;
@@ -244,11 +188,24 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
     }
 
     // The lens sweep: frame indices 0..N-1 at rising lens positions. The dual
-    // intake corrects its images in place, so it gets copies.
+    // intake corrects its images in place, so it gets copies (or the frame
+    // just read, which nothing else uses).
     std::vector<uint16_t> left, right;
     const int count = static_cast<int>(cs.sweep.size());
+    frame loaded;
     for (int k = 0; k < count; ++k) {
-        const frame& f = cs.sweep[static_cast<size_t>(k)];
+        const frame* source = &cs.sweep[static_cast<size_t>(k)];
+        if (read_frame) {
+            // The previous frame's images go before the next is read.
+            loaded = frame{};
+            left = {};
+            right = {};
+            loaded = read_frame(static_cast<size_t>(k));
+            loaded.lens_position = source->lens_position;
+            check_frame(cs, loaded, "sweep frame " + std::to_string(k));
+            source = &loaded;
+        }
+        const frame& f = *source;
         uint32_t status = 0;
         switch (cs.kind) {
             case layout::horizontal:
@@ -259,8 +216,13 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
                                                  &r.gains);
                 break;
             case layout::dual:
-                left = f.left;
-                right = f.right;
+                if (read_frame) {
+                    left = std::move(loaded.left);
+                    right = std::move(loaded.right);
+                } else {
+                    left = f.left;
+                    right = f.right;
+                }
                 status = Orvane_add_raw_2pd(ctx, k, f.lens_position, left.data(), right.data(),
                                             static_cast<int32_t>(cs.width),
                                             static_cast<int32_t>(cs.height), cs.black_level,
@@ -293,7 +255,15 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
                                  std::to_string(cs.settings.sweep_frames) + " sweep frames with " +
                                  std::to_string(cs.settings.trim_frames) + " trimmed at each end");
     }
-    r.state_dump = read_file(dump_path);
+    loaded = frame{};
+    left = {};
+    right = {};
+    try {
+        r.state_dump = io::read_file(dump_path);
+    } catch (const io::io_error&) {
+        r.state_dump.clear();
+    }
+    temporary.reset();  // no longer needed: gone before anything else can fail
     if (r.state_dump.size() != ORVANE_STATE_DUMP_SIZE) {
         throw std::runtime_error("state dump missing or truncated: " + dump_path);
     }

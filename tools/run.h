@@ -24,6 +24,10 @@ struct run_options {
 // Called after each intake call: frame index, frame count, lens position, status.
 using progress_fn = std::function<void(int, int, int32_t, uint32_t)>;
 
+// Gives sweep frame k with its images, for a capture set whose sweep holds
+// only the lens positions (frames read from files one at a time).
+using frame_reader = std::function<frame(size_t k)>;
+
 // What the state dump says about one window.
 struct window_state {
     int16_t dcc = 0;        // fixed point, dcc_shift fraction bits
@@ -74,12 +78,17 @@ struct calibration_result {
 
 // Throws std::runtime_error, one line, when the set is inconsistent, when an
 // entry point returns the hard failure (a calibration cannot go on from there)
-// and when the library's outputs cannot be had.
+// and when the library's outputs cannot be had. With `read_frame`, each sweep
+// frame's images come from it when the intake takes them, and only one
+// frame is held at a time. Keeps no state between calls: runs on several
+// threads at once are independent.
 calibration_result run_calibration(const capture_set& capture, const run_options& options = {},
-                                   const progress_fn& progress = {});
+                                   const progress_fn& progress = {},
+                                   const frame_reader& read_frame = {});
 
 // Parses a state dump into the per-window fields (sweep of `frames` frames),
-// re-deriving which DCC map check each window fails from the dumped values.
+// re-deriving which DCC map check each window fails from the dumped values
+// as the library decides them. Throws io::io_error for a dump of the wrong size.
 void read_state_dump(const std::vector<uint8_t>& dump, const cal_settings& settings, int frames,
                      calibration_result& result);
 

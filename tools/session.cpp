@@ -16,7 +16,8 @@ void print_settings(const capture_set& cs, std::FILE* log) {
 }
 
 void calibrate_and_report(const capture_set& cs, const ground_truth* truth,
-                          const std::string& out_dir, std::FILE* log) {
+                          const std::string& out_dir, std::FILE* log,
+                          const frame_reader& read_frame) {
     if (truth &&
         (truth->win_cols != cs.settings.win_cols || truth->win_rows != cs.settings.win_rows)) {
         std::fprintf(
@@ -26,12 +27,14 @@ void calibrate_and_report(const capture_set& cs, const ground_truth* truth,
     }
 
     const auto t0 = std::chrono::steady_clock::now();
-    const calibration_result r =
-        run_calibration(cs, {}, [log](int k, int n, int32_t lens, uint32_t status) {
+    const calibration_result r = run_calibration(
+        cs, {},
+        [log](int k, int n, int32_t lens, uint32_t status) {
             std::fprintf(log, "  frame %2d/%d  lens %4d  status 0x%08X %s\n", k + 1, n, lens,
                          status, flag_names(status, false).c_str());
             std::fflush(log);
-        });
+        },
+        read_frame);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::fprintf(log, "Gain map: status 0x%08X %s; DCC map: status 0x%08X %s", r.gain_status,

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "capture.h"
+#include "run.h"
 
 namespace orvane_tool {
 
@@ -16,8 +17,9 @@ void print_settings(const capture_set& capture, std::FILE* log = stdout);
 // in-focus columns and the accuracy lines appear only with a truth on the
 // settings' window grid. Throws (one line) when the calibration cannot finish
 // or the outputs cannot be written; nothing is written then. The text goes to
-// `log`.
+// `log`; `read_frame`: as for run_calibration.
 void calibrate_and_report(const capture_set& capture, const ground_truth* truth,
-                          const std::string& out_dir, std::FILE* log = stdout);
+                          const std::string& out_dir, std::FILE* log = stdout,
+                          const frame_reader& read_frame = {});
 
 }  // namespace orvane_tool

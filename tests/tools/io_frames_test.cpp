@@ -57,10 +57,13 @@ TEST(Raw10, ShortLastGroupTakesItsPixelsPlusOneLowByte) {
 TEST(Raw10, ExplicitStrideSkipsLinePadding) {
     const std::vector<uint16_t> v = ramp(4, 2, 211, 0x3FF);
     const std::vector<uint8_t> tight = io::encode_raw10(v, 4, 2, "t");
-    std::vector<uint8_t> padded(16, 0xEE);  // 8-byte lines
+    std::vector<uint8_t> padded(24, 0xEE);  // 12-byte lines: more bytes than 16-bit samples take
     std::copy(tight.begin(), tight.begin() + 5, padded.begin());
-    std::copy(tight.begin() + 5, tight.end(), padded.begin() + 8);
-    EXPECT_EQ(io::decode_raw10(padded, 4, 2, 8, "f.raw10"), v);
+    std::copy(tight.begin() + 5, tight.end(), padded.begin() + 12);
+    EXPECT_EQ(io::decode_raw10(padded, 4, 2, 12, "f.raw10"), v);
+    io_test::scratch_dir dir;
+    io_test::write_bytes(dir / "f.raw10", padded);
+    EXPECT_EQ(io::read_frame(dir / "f.raw10", frame_format::raw10, 4, 2, 12), v);
 }
 
 TEST(Raw10, SizeStrideAndRangeErrors) {

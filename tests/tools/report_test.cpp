@@ -110,6 +110,29 @@ TEST_F(StateDump, TellsWhichWindowFailsWhichDccMapCheck) {
               0x80u | ORVANE_PD_RANGE_LOW | ORVANE_DCC_DEVIATION | ORVANE_PEAK_AT_END);
 }
 
+// Two frames, none trimmed: the library reads the direction from slots 1
+// and 2, the second past the sweep; the dump holds that slot, and the checks
+// must read it as the library does (not past the two frames they were given).
+TEST_F(StateDump, TwoFrameSweepTakesTheDirectionFromTheSlotAfterIt) {
+    s.trim_frames = 0;
+    putf(offsetof(cal_state, fit_residual), 0.5f);  // window 0 fits badly
+    struct row {
+        float slot2_pd;
+        uint32_t window0;
+    };
+    // Window 0: PD -4 then -2, a spread of 2 below 4, peak 121 beyond lens 110.
+    for (const row& c :
+         {row{-10.0f, ORVANE_NOT_MONOTONIC | ORVANE_PD_RANGE_LOW | ORVANE_PEAK_AT_END},
+          row{10.0f, ORVANE_PD_RANGE_LOW | ORVANE_PEAK_AT_END}}) {
+        putf(slot(2) + kPd, c.slot2_pd);
+        calibration_result r;
+        read_state_dump(dump, s, 2, r);
+        ASSERT_EQ(r.windows.size(), 2u);
+        EXPECT_EQ(r.windows[0].pd.size(), 2u);
+        EXPECT_EQ(r.windows[0].fit_flags, c.window0) << "slot 2 PD " << c.slot2_pd;
+    }
+}
+
 TEST_F(StateDump, RefusesATruncatedDump) {
     dump.resize(1000);
     calibration_result r;

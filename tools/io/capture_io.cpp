@@ -91,34 +91,10 @@ json stage_frame(staged_files& out, const std::string& dir, const capture_set& s
 
 // ---- loading --------------------------------------------------------------------
 
-struct frame_source {
-    std::string manifest;
-    layout kind;
-    uint32_t width;
-    uint32_t height;
-    std::optional<frame_format> format;
-    uint64_t raw10_stride;
-};
-
-std::vector<uint16_t> load_image(const frame_source& src, const std::string& name) {
-    const std::string path = resolve_beside(src.manifest, name);
-    return read_frame(path, src.format ? *src.format : frame_format_of(path), src.width, src.height,
-                      src.raw10_stride);
-}
-
-// One entry of the manifest, checked but not yet read: the frame's lens
-// position and the names of its files.
-struct frame_entry {
-    int32_t lens_position = 0;
-    std::string file;  // raw layouts
-    std::string left;  // dual
-    std::string right;
-};
-
-frame_entry parse_frame(const frame_source& src, const json& entry, const std::string& where,
+frame_entry parse_frame(const manifest& m, const json& entry, const std::string& where,
                         bool lens_required) {
-    const bool dual = src.kind == layout::dual;
-    const std::string source = src.manifest + ": " + where;
+    const bool dual = m.kind == layout::dual;
+    const std::string source = m.path + ": " + where;
     const field_reader f = dual ? field_reader(entry, source, {"lens_position", "left", "right"})
                                 : field_reader(entry, source, {"lens_position", "file"});
     frame_entry out;
@@ -133,24 +109,12 @@ frame_entry parse_frame(const frame_source& src, const json& entry, const std::s
     return out;
 }
 
-frame load_frame(const frame_source& src, const frame_entry& entry) {
-    frame out;
-    out.lens_position = entry.lens_position;
-    if (src.kind == layout::dual) {
-        out.left = load_image(src, entry.left);
-        out.right = load_image(src, entry.right);
-    } else {
-        out.raw = load_image(src, entry.file);
-    }
-    return out;
-}
-
 }  // namespace
 
 layout layout_from_name(std::string_view name, const std::string& source) {
     for (layout kind : {layout::horizontal, layout::vertical, layout::dual})
         if (name == layout_name(kind)) return kind;
-    throw io_error(source + ": unknown layout '" + std::string(name) +
+    throw io_error(source + ": unknown layout '" + shown_key(std::string(name)) +
                    "' (horizontal, vertical or dual)");
 }
 
@@ -183,12 +147,88 @@ void save_capture_set(const capture_set& set, const std::string& dir, const grou
         manifest["truth"] = "truth.json";
     }
     out.add("manifest.json", json_text(manifest));
-
-    // An earlier manifest must not survive next to a half-renamed new set.
-    const std::string old_manifest = (std::filesystem::path(dir) / "manifest.json").string();
-    if (std::remove(old_manifest.c_str()) != 0 && errno != ENOENT)
-        throw io_error(old_manifest + ": cannot replace: " + std::strerror(errno));
     out.commit();
+}
+
+manifest parse_manifest(const json& doc, const std::string& manifest_path,
+                        const record_overrides& overrides, bool rising) {
+    const field_reader f(doc, manifest_path,
+                         {"layout", "sensor", "settings", "limits", "width", "height",
+                          "black_level", "format", "raw10_stride", "flat", "frames", "truth"});
+    manifest m;
+    m.path = manifest_path;
+    m.kind = layout_from_name(f.text("layout"), manifest_path + ": field 'layout'");
+    const bool dual = m.kind == layout::dual;
+    const auto record = [&](const std::string& given, const char* key) {
+        return given.empty() ? resolve_beside(manifest_path, f.text(key)) : given;
+    };
+    m.settings = record(overrides.settings, "settings");
+    m.limits = record(overrides.limits, "limits");
+    if (dual) {
+        if (f.has("sensor")) f.fail("sensor", "not used by the dual layout");
+        if (!overrides.sensor.empty())
+            throw io_error(overrides.sensor + ": the dual layout takes no sensor configuration");
+        m.width = f.get<uint32_t>("width", 1, 65535);
+        m.height = f.get<uint32_t>("height", 1, 65535);
+        m.black_level = f.get<uint16_t>("black_level");
+    } else {
+        m.sensor = record(overrides.sensor, "sensor");
+        if (f.has("black_level"))
+            f.fail("black_level", "only for the dual layout (raw layouts take the sensor's)");
+        if (f.has("width")) m.width = f.get<uint32_t>("width", 0, 65535);
+        if (f.has("height")) m.height = f.get<uint32_t>("height", 0, 65535);
+    }
+    if (f.has("format"))
+        m.format = frame_format_from_name(f.text("format"), manifest_path + ": field 'format'");
+    if (f.has("raw10_stride")) {
+        if (m.format != frame_format::raw10)
+            f.fail("raw10_stride", "only with \"format\": \"raw10\"");
+        m.raw10_stride = f.get<uint64_t>("raw10_stride", 1, int64_t{1} << 32);
+    }
+    m.flat = parse_frame(m, f.at("flat"), "flat", dual);
+    const json& frames = f.at("frames");
+    if (!frames.is_array())
+        f.fail("frames", "an array of 1 to " + std::to_string(ORVANE_FRAME_SLOTS) + " frames",
+               frames);
+    if (frames.empty() || frames.size() > ORVANE_FRAME_SLOTS)
+        f.fail("frames", "expected 1 to " + std::to_string(ORVANE_FRAME_SLOTS) + " frames, got " +
+                             std::to_string(frames.size()));
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const std::string where = "frames[" + std::to_string(k) + "]";
+        m.sweep.push_back(parse_frame(m, frames[k], where, true));
+        const int32_t lens = m.sweep[k].lens_position;
+        if (rising && k > 0 && lens <= m.sweep[k - 1].lens_position)
+            throw io_error(manifest_path + ": " + where +
+                           ": field 'lens_position': " + std::to_string(lens) +
+                           " does not rise above frames[" + std::to_string(k - 1) + "]'s " +
+                           std::to_string(m.sweep[k - 1].lens_position) +
+                           " (lens positions rise with the frame index)");
+    }
+    if (f.has("truth")) m.truth = resolve_beside(manifest_path, f.text("truth"));
+    return m;
+}
+
+frame read_frame_files(const manifest& m, const frame_entry& entry, uint32_t width,
+                       uint32_t height) {
+    const auto image = [&](const std::string& name) {
+        const std::string path = resolve_beside(m.path, name);
+        return read_frame(path, m.format ? *m.format : frame_format_of(path), width, height,
+                          m.raw10_stride);
+    };
+    frame out;
+    out.lens_position = entry.lens_position;
+    if (m.kind == layout::dual) {
+        out.left = image(entry.left);
+        out.right = image(entry.right);
+    } else {
+        out.raw = image(entry.file);
+    }
+    return out;
+}
+
+frame sweep_files::read(size_t k) const {
+    if (k >= plan.sweep.size()) throw io_error(plan.path + ": no sweep frame " + std::to_string(k));
+    return read_frame_files(plan, plan.sweep[k], width, height);
 }
 
 capture_set load_capture_set(const std::string& manifest_path) {
@@ -197,45 +237,36 @@ capture_set load_capture_set(const std::string& manifest_path) {
 }
 
 capture_set load_capture_set(const std::string& manifest_path, std::optional<ground_truth>& truth,
-                             const record_overrides& overrides, bool rising) {
-    const json doc = read_json_file(manifest_path);
-    const field_reader f(doc, manifest_path,
-                         {"layout", "sensor", "settings", "limits", "width", "height",
-                          "black_level", "format", "raw10_stride", "flat", "frames", "truth"});
+                             const record_overrides& overrides, bool rising,
+                             sweep_files* deferred) {
+    const manifest m =
+        parse_manifest(read_json_file(manifest_path), manifest_path, overrides, rising);
     capture_set set;
-    set.kind = layout_from_name(f.text("layout"), manifest_path + ": field 'layout'");
-    const bool dual = set.kind == layout::dual;
-    const auto beside = [&](const char* key) { return resolve_beside(manifest_path, f.text(key)); };
-    const auto record = [&](const std::string& given, const char* key) {
-        return given.empty() ? beside(key) : given;
-    };
-
+    set.kind = m.kind;
     record_names names;
     names.manifest = manifest_path;
-    names.settings = record(overrides.settings, "settings");
-    names.limits = record(overrides.limits, "limits");
+    names.settings = m.settings;
+    names.limits = m.limits;
     set.settings = load_settings(names.settings);
     set.limits = load_limits(names.limits);
-    if (dual) {
-        if (f.has("sensor")) f.fail("sensor", "not used by the dual layout");
-        if (!overrides.sensor.empty())
-            throw io_error(overrides.sensor + ": the dual layout takes no sensor configuration");
-        set.width = f.get<uint32_t>("width", 1, 65535);
-        set.height = f.get<uint32_t>("height", 1, 65535);
-        set.black_level = f.get<uint16_t>("black_level");
+    const auto refuse = [&](const char* field, const std::string& why) {
+        throw io_error(manifest_path + ": field '" + field + "': " + why);
+    };
+    if (m.kind == layout::dual) {
+        set.width = m.width.value_or(0);
+        set.height = m.height.value_or(0);
+        set.black_level = m.black_level;
     } else {
-        names.sensor = record(overrides.sensor, "sensor");
+        names.sensor = m.sensor;
         set.cfg = load_sensor_cfg(names.sensor);
         set.width = set.cfg.image_width;
         set.height = set.cfg.image_height;
         set.black_level = set.cfg.black_level;
-        if (f.has("black_level"))
-            f.fail("black_level", "only for the dual layout (raw layouts take the sensor's)");
-        if (f.has("width") && f.get<uint32_t>("width", 0, 65535) != set.width)
-            f.fail("width", "is " + std::to_string(f.get<uint32_t>("width")) +
+        if (m.width && *m.width != set.width)
+            refuse("width", "is " + std::to_string(*m.width) +
                                 ", but the sensor's image_width is " + std::to_string(set.width));
-        if (f.has("height") && f.get<uint32_t>("height", 0, 65535) != set.height)
-            f.fail("height", "is " + std::to_string(f.get<uint32_t>("height")) +
+        if (m.height && *m.height != set.height)
+            refuse("height", "is " + std::to_string(*m.height) +
                                  ", but the sensor's image_height is " +
                                  std::to_string(set.height));
         if (set.width == 0 || set.height == 0)
@@ -243,50 +274,36 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
                            std::to_string(set.width) + "x" + std::to_string(set.height) + " frame");
     }
 
-    frame_source src{manifest_path, set.kind, set.width, set.height, std::nullopt, 0};
-    if (f.has("format"))
-        src.format = frame_format_from_name(f.text("format"), manifest_path + ": field 'format'");
-    if (f.has("raw10_stride")) {
-        if (src.format != frame_format::raw10)
-            f.fail("raw10_stride", "only with \"format\": \"raw10\"");
-        src.raw10_stride = f.get<uint64_t>("raw10_stride", 1, int64_t{1} << 32);
-    }
-
     // Everything that can be checked without the frames is, before the first
     // frame is read.
-    const frame_entry flat = parse_frame(src, f.at("flat"), "flat", dual);
-    const json& frames = f.at("frames");
-    if (!frames.is_array())
-        f.fail("frames", "an array of 1 to " + std::to_string(ORVANE_FRAME_SLOTS) + " frames",
-               frames);
-    if (frames.empty() || frames.size() > ORVANE_FRAME_SLOTS)
-        f.fail("frames", "expected 1 to " + std::to_string(ORVANE_FRAME_SLOTS) + " frames, got " +
-                             std::to_string(frames.size()));
-    std::vector<frame_entry> sweep;
-    for (size_t k = 0; k < frames.size(); ++k) {
-        const std::string where = "frames[" + std::to_string(k) + "]";
-        sweep.push_back(parse_frame(src, frames[k], where, true));
-        if (rising && k > 0 && sweep[k].lens_position <= sweep[k - 1].lens_position)
-            throw io_error(manifest_path + ": " + where + ": field 'lens_position': " +
-                           std::to_string(sweep[k].lens_position) + " does not rise above frames[" +
-                           std::to_string(k - 1) + "]'s " +
-                           std::to_string(sweep[k - 1].lens_position) +
-                           " (lens positions rise with the frame index)");
-    }
     check_records(set, names);
-    if (frames.size() != static_cast<size_t>(set.settings.sweep_frames))
-        f.fail("frames", "has " + std::to_string(frames.size()) + " frames, but " +
+    if (uint64_t{set.width} * set.height > kMaxFrameSamples)
+        throw io_error((m.kind == layout::dual ? manifest_path + ": field 'width'"
+                                               : names.sensor + ": field 'image_width'") +
+                       ": " + std::to_string(set.width) + " x " + std::to_string(set.height) +
+                       " frames have more than the " + std::to_string(kMaxFrameSamples) +
+                       " samples the tool reads");
+    if (m.sweep.size() != static_cast<size_t>(set.settings.sweep_frames))
+        refuse("frames", "has " + std::to_string(m.sweep.size()) + " frames, but " +
                              names.settings + " has sweep_frames " +
                              std::to_string(set.settings.sweep_frames));
 
-    set.flat = load_frame(src, flat);
-    for (const frame_entry& entry : sweep) set.sweep.push_back(load_frame(src, entry));
+    set.flat = read_frame_files(m, m.flat, set.width, set.height);
+    if (deferred != nullptr) {
+        // Only the lens positions now; the images when the calibration takes them.
+        for (const frame_entry& entry : m.sweep) {
+            frame f;
+            f.lens_position = entry.lens_position;
+            set.sweep.push_back(std::move(f));
+        }
+        *deferred = sweep_files{m, set.width, set.height};
+    } else {
+        for (const frame_entry& entry : m.sweep)
+            set.sweep.push_back(read_frame_files(m, entry, set.width, set.height));
+    }
 
     truth.reset();
-    if (f.has("truth")) {
-        const std::string path = beside("truth");
-        truth = ground_truth_from_json(read_json_file(path), path);
-    }
+    if (m.truth) truth = ground_truth_from_json(read_json_file(*m.truth), *m.truth);
     return set;
 }
 

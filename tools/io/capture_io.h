@@ -27,9 +27,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "capture.h"
 #include "io/frames.h"
+#include "io/records.h"
 
 namespace orvane_tool::io {
 
@@ -53,13 +55,58 @@ struct record_overrides {
     std::string limits;
 };
 
+// One entry of the manifest, checked but not yet read: the frame's lens
+// position and the names of its files.
+struct frame_entry {
+    int32_t lens_position = 0;
+    std::string file;  // raw layouts
+    std::string left;  // dual
+    std::string right;
+};
+
+// A manifest read and checked on its own, no other file opened yet; paths
+// are resolved (overrides as given).
+struct manifest {
+    std::string path;
+    layout kind = layout::horizontal;
+    std::string sensor;  // raw layouts
+    std::string settings;
+    std::string limits;
+    std::optional<uint32_t> width, height;  // dual: both given
+    uint16_t black_level = 0;               // dual
+    std::optional<frame_format> format;
+    uint64_t raw10_stride = 0;
+    frame_entry flat;
+    std::vector<frame_entry> sweep;
+    std::optional<std::string> truth;
+};
+
+// Throws io_error naming the manifest (and the field). A calibration sweep's
+// lens positions must rise with the frame index; a verification sweep
+// (`rising` false) may come in any order.
+manifest parse_manifest(const json& doc, const std::string& manifest_path,
+                        const record_overrides& overrides = {}, bool rising = true);
+
+// The frame files of one entry, `width` x `height` samples each.
+frame read_frame_files(const manifest& m, const frame_entry& entry, uint32_t width,
+                       uint32_t height);
+
+// The sweep of a set loaded without its images: read(k) reads frame k's files.
+struct sweep_files {
+    manifest plan;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    frame read(size_t k) const;
+};
+
 // The records are checked against the library (record_checks.h) and the
 // frame entries against the settings before the first frame file is read.
 capture_set load_capture_set(const std::string& manifest_path);
-// Also loads the ground truth when the manifest names one. A calibration
-// sweep's lens positions must rise with the frame index; a verification
-// sweep (`rising` false) may come in any order.
+// Also loads the ground truth when the manifest names one. With `deferred`,
+// the sweep frames hold only their lens positions and `deferred` is set up to
+// read their images one at a time, so a calibration holds one frame at once.
 capture_set load_capture_set(const std::string& manifest_path, std::optional<ground_truth>& truth,
-                             const record_overrides& overrides = {}, bool rising = true);
+                             const record_overrides& overrides = {}, bool rising = true,
+                             sweep_files* deferred = nullptr);
 
 }  // namespace orvane_tool::io

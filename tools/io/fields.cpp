@@ -11,7 +11,19 @@ json float_json(float v) {
 }
 
 std::string shown(const json& v) {
-    std::string s = v.dump();
+    // Escaped to ASCII, so a value never breaks the message's one line.
+    std::string s = v.dump(-1, ' ', true, json::error_handler_t::replace);
+    if (s.size() > 40) s = s.substr(0, 37) + "...";
+    return s;
+}
+
+namespace {
+constexpr size_t kMaxTextBytes = 4096;  // PATH_MAX
+}  // namespace
+
+std::string shown_key(const std::string& key) {
+    std::string s = json(key).dump(-1, ' ', true, json::error_handler_t::replace);
+    s = s.substr(1, s.size() - 2);
     if (s.size() > 40) s = s.substr(0, 37) + "...";
     return s;
 }
@@ -23,7 +35,7 @@ field_reader::field_reader(const json& object, std::string source,
         throw io_error(source_ + ": expected a JSON object, got " + shown(object_));
     for (const auto& item : object_.items()) {
         if (std::find(known.begin(), known.end(), item.key()) == known.end())
-            throw io_error(source_ + ": unknown field '" + item.key() + "'");
+            throw io_error(source_ + ": unknown field '" + shown_key(item.key()) + "'");
     }
 }
 
@@ -80,6 +92,12 @@ std::string field_reader::text(const char* name) const {
     const json& v = at(name);
     if (!v.is_string() || v.get_ref<const std::string&>().empty())
         fail(name, "a non-empty string", v);
+    // Names and paths: longer than a path can be is a damaged file.
+    if (v.get_ref<const std::string&>().size() > kMaxTextBytes)
+        fail(name, "a string of at most " + std::to_string(kMaxTextBytes) + " bytes", v);
+    // A file name would end at the NUL: refuse rather than open another file.
+    if (v.get_ref<const std::string&>().find('\0') != std::string::npos)
+        fail(name, "a string without NUL characters", v);
     return v.get<std::string>();
 }
 

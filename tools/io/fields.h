@@ -20,6 +20,8 @@ json float_json(float v);
 
 // A value for an error message, shortened when long.
 std::string shown(const json& v);
+// A key for an error message: escaped, unquoted, shortened when long.
+std::string shown_key(const std::string& key);
 
 class field_reader {
 public:

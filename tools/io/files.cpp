@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "orvane.h"
+
 namespace orvane_tool::io {
 
 namespace {
@@ -81,8 +83,10 @@ uint64_t file_size(const std::string& path) {
     return static_cast<uint64_t>(st.st_size);
 }
 
-std::vector<uint8_t> read_file(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::vector<uint8_t> read_file(const std::string& path, uint64_t max_bytes, const char* what) {
+    // Non-blocking, so that opening a named pipe does not wait for a writer;
+    // the flag changes nothing for the regular file it must be.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throw io_error(path + ": cannot open: " + errno_text(errno));
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -90,7 +94,13 @@ std::vector<uint8_t> read_file(const std::string& path) {
         ::close(fd);
         throw io_error(path + (dir ? ": is a folder, not a file" : ": not a regular file"));
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+    const auto size = static_cast<uint64_t>(st.st_size);
+    if (size > max_bytes) {
+        ::close(fd);
+        throw io_error(path + ": " + std::to_string(size) + " bytes, more than " + what +
+                       " may have (" + std::to_string(max_bytes) + ")");
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
@@ -100,12 +110,16 @@ std::vector<uint8_t> read_file(const std::string& path) {
             ::close(fd);
             throw io_error(path + ": cannot read: " + errno_text(err));
         }
-        if (n == 0) break;  // shrank while reading
+        if (n == 0) break;  // shrank while reading; growth past st_size is not read
         done += static_cast<size_t>(n);
     }
     ::close(fd);
     bytes.resize(done);
     return bytes;
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+    return read_file(path, ORVANE_STATE_DUMP_SIZE, "a file of the library");
 }
 
 void write_file_atomic(const std::string& path, std::span<const uint8_t> bytes) {
@@ -121,7 +135,9 @@ void write_file_atomic(const std::string& path, const std::string& text) {
     write_file_atomic(path, text_bytes(text));
 }
 
-staged_files::staged_files(std::string dir) : dir_(std::move(dir)) {
+staged_files::staged_files(std::string dir, rename_fn rename)
+    : dir_(std::move(dir)), rename_(std::move(rename)) {
+    if (!rename_) rename_ = [](const char* from, const char* to) { return ::rename(from, to); };
     namespace fs = std::filesystem;
     std::vector<fs::path> missing;
     std::error_code ec;
@@ -145,36 +161,119 @@ staged_files::staged_files(std::string dir) : dir_(std::move(dir)) {
 
 staged_files::~staged_files() {
     if (committed_) return;
-    for (const entry& e : entries_) ::unlink(e.temp.c_str());
+    for (const entry& e : entries_)
+        if (!e.temp.empty()) ::unlink(e.temp.c_str());
     for (auto made = created_.rbegin(); made != created_.rend(); ++made) ::rmdir(made->c_str());
 }
 
 void staged_files::add(const std::string& name, std::span<const uint8_t> bytes) {
     const std::string final_path = (std::filesystem::path(dir_) / name).string();
-    entries_.push_back({write_temp(final_path, bytes), final_path});
+    entries_.push_back({write_temp(final_path, bytes), final_path, {}, false, false});
 }
 
 void staged_files::add(const std::string& name, const std::string& text) {
     add(name, text_bytes(text));
 }
 
+void staged_files::remove(const std::string& name) {
+    entries_.push_back({{}, (std::filesystem::path(dir_) / name).string(), {}, false, false});
+}
+
+namespace {
+
+// A name beside `path` that nothing uses, for the file it replaces.
+std::string free_name_beside(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    const std::filesystem::path target(path);
+    std::string candidate;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = "." + target.filename().string() + ".old." +
+                                 std::to_string(::getpid()) + "." +
+                                 std::to_string(counter.fetch_add(1));
+        candidate = (target.parent_path() / name).string();
+        struct stat st {};
+        if (::lstat(candidate.c_str(), &st) != 0 && errno == ENOENT) break;
+    }
+    return candidate;  // taken after 100 tries: the link fails and says why
+}
+
+}  // namespace
+
+void staged_files::roll_back(size_t done) {
+    // Newest first, so each target gets back exactly what it held.
+    for (size_t i = done; i-- > 0;) {
+        entry& e = entries_[i];
+        if (e.placed && e.backup.empty() && !e.temp.empty()) ::unlink(e.final_path.c_str());
+        if (e.backup.empty()) continue;
+        // A second link of a target still in place is just dropped (renaming
+        // one link onto another of the same file would do nothing).
+        const bool untouched = e.linked && !e.placed;
+        if (untouched ? ::unlink(e.backup.c_str()) == 0
+                      : rename_(e.backup.c_str(), e.final_path.c_str()) == 0)
+            e.backup.clear();
+    }
+}
+
 void staged_files::commit() {
-    // A folder in the way is the one failure a rename can meet here (the
-    // temporaries already sit beside their targets): find it before renaming any.
+    // A folder in the way is the one failure a rename can be expected to meet
+    // here (the temporaries already sit beside their targets): find it before
+    // renaming any.
     for (const entry& e : entries_) {
         struct stat st {};
         if (::stat(e.final_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             throw io_error(e.final_path + ": is a folder, not a file");
     }
     for (size_t i = 0; i < entries_.size(); ++i) {
-        const entry& e = entries_[i];
-        if (::rename(e.temp.c_str(), e.final_path.c_str()) != 0) {
-            const int err = errno;
-            for (size_t j = i; j < entries_.size(); ++j) ::unlink(entries_[j].temp.c_str());
-            committed_ = true;
-            throw io_error(e.final_path + ": cannot write: " + errno_text(err));
+        entry& e = entries_[i];
+        std::string failed;
+        int err = 0;
+        struct stat st {};
+        if (::lstat(e.final_path.c_str(), &st) == 0) {
+            // Keep what is there under a second name: a hard link leaves the
+            // target in place until the new file replaces it in one rename.
+            const std::string backup = free_name_beside(e.final_path);
+            if (::link(e.final_path.c_str(), backup.c_str()) == 0) {
+                e.backup = backup;
+                e.linked = true;
+            } else if (errno != EEXIST && rename_(e.final_path.c_str(), backup.c_str()) == 0) {
+                // No hard links here: the target moves aside until the new file comes.
+                e.backup = backup;
+            } else {
+                err = errno;
+                failed = "cannot replace";
+            }
+        }
+        if (failed.empty()) {
+            if (e.temp.empty()) {
+                if (::unlink(e.final_path.c_str()) == 0) {
+                    e.placed = true;
+                } else if (errno != ENOENT) {
+                    err = errno;
+                    failed = "cannot remove";
+                }
+            } else if (rename_(e.temp.c_str(), e.final_path.c_str()) != 0) {
+                err = errno;
+                failed = "cannot write";
+            } else {
+                e.placed = true;
+            }
+        }
+        if (!failed.empty()) {
+            roll_back(i + 1);
+            bool restored = true;
+            for (const entry& r : entries_) {
+                if (!r.temp.empty() && !r.placed) ::unlink(r.temp.c_str());
+                if (!r.backup.empty()) restored = false;
+            }
+            committed_ = true;  // nothing left for the destructor
+            for (auto made = created_.rbegin(); made != created_.rend(); ++made)
+                ::rmdir(made->c_str());
+            throw io_error(e.final_path + ": " + failed + ": " + errno_text(err) +
+                           (restored ? "" : " (and an earlier file could not be put back)"));
         }
     }
+    for (const entry& e : entries_)
+        if (!e.backup.empty()) ::unlink(e.backup.c_str());
     committed_ = true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -21,7 +22,12 @@ public:
 // unreadable.
 uint64_t file_size(const std::string& path);
 
-// The whole file. Throws io_error when it cannot be opened or read.
+// The whole file, which must be a regular one (a pipe or a device is refused
+// without waiting on it) of at most `max_bytes`: a larger one is refused
+// before anything is allocated, the message naming it `what` ("a JSON file").
+// Throws io_error when it cannot be opened or read.
+std::vector<uint8_t> read_file(const std::string& path, uint64_t max_bytes, const char* what);
+// A file the library writes: at most a state dump.
 std::vector<uint8_t> read_file(const std::string& path);
 
 // Writes `bytes` to `path` through a temporary file in the same folder and a
@@ -31,26 +37,41 @@ void write_file_atomic(const std::string& path, const std::string& text);
 
 // A set of files that appear together or not at all: each is written to a
 // temporary file in `dir` as it is added; commit() renames them into place
-// in the order they were added. `dir` and its missing parents are created
-// first. Uncommitted temporaries, and the folders made for them, are removed
-// when the object goes away, so an error on the way leaves nothing behind.
+// in the order they were added and removes the files named by remove().
+// Files they replace are kept under a second name until every rename is
+// done, so a failure halfway puts them all back: the folder then holds what
+// it held before. `dir` and its missing parents are created first.
+// Uncommitted temporaries, and the folders made for them, are removed when
+// the object goes away, so an error on the way leaves nothing behind.
 class staged_files {
 public:
-    explicit staged_files(std::string dir);
+    // The rename commit() uses (the tests make it fail on cue); returns 0 or
+    // -1 with errno set, as rename(2) does.
+    using rename_fn = std::function<int(const char* from, const char* to)>;
+
+    explicit staged_files(std::string dir, rename_fn rename = {});
     staged_files(const staged_files&) = delete;
     staged_files& operator=(const staged_files&) = delete;
     ~staged_files();
 
     void add(const std::string& name, std::span<const uint8_t> bytes);
     void add(const std::string& name, const std::string& text);
+    // A file of an earlier run that must not outlive this commit.
+    void remove(const std::string& name);
     void commit();
 
 private:
     struct entry {
-        std::string temp;
+        std::string temp;  // empty: the target is removed
         std::string final_path;
+        std::string backup;  // the file it replaced, until the commit is through
+        bool linked = false;  // backup is a second link: the target is still in place
+        bool placed = false;
     };
+    void roll_back(size_t done);
+
     std::string dir_;
+    rename_fn rename_;
     std::vector<std::string> created_;  // folders made here, outermost first
     std::vector<entry> entries_;
     bool committed_ = false;

@@ -192,7 +192,10 @@ frame_format frame_format_from_name(std::string_view name, const std::string& so
     for (frame_format f :
          {frame_format::raw16, frame_format::raw10, frame_format::pgm, frame_format::png})
         if (name == frame_format_name(f)) return f;
-    throw io_error(source + ": unknown frame format '" + std::string(name) +
+    std::string shown(name.substr(0, 40));
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    throw io_error(source + ": unknown frame format '" + shown + (name.size() > 40 ? "..." : "") +
                    "' (raw16, raw10, pgm or png)");
 }
 
@@ -229,19 +232,31 @@ std::vector<uint8_t> encode_raw16(std::span<const uint16_t> samples) {
 
 // ---- RAW10 -------------------------------------------------------------------
 
-std::vector<uint16_t> decode_raw10(std::span<const uint8_t> bytes, uint32_t width, uint32_t height,
-                                   uint64_t stride, const std::string& source) {
+namespace {
+
+// The stride in use (0: the packed line), after checking that a file of
+// `size` bytes holds exactly `height` lines of it.
+uint64_t raw10_stride_for(uint64_t size, uint32_t width, uint32_t height, uint64_t stride,
+                          const std::string& source) {
     const uint64_t line = raw10_line_bytes(width);
     if (stride == 0) stride = line;
     if (stride < line)
         throw io_error(source + ": RAW10 stride of " + std::to_string(stride) +
                        " bytes is shorter than a " + std::to_string(width) + "-pixel line (" +
                        std::to_string(line) + " bytes)");
-    const uint64_t expected = stride * height;
-    if (bytes.size() != expected)
+    const uint64_t expected = stride * height;  // stride < 2^33, height < 2^32
+    if (size != expected)
         throw io_error(source + ": expected " + dims(width, height) + " RAW10 pixels with a " +
                        std::to_string(stride) + "-byte stride (" + std::to_string(expected) +
-                       " bytes), got " + std::to_string(bytes.size()) + " bytes");
+                       " bytes), got " + std::to_string(size) + " bytes");
+    return stride;
+}
+
+}  // namespace
+
+std::vector<uint16_t> decode_raw10(std::span<const uint8_t> bytes, uint32_t width, uint32_t height,
+                                   uint64_t stride, const std::string& source) {
+    stride = raw10_stride_for(bytes.size(), width, height, stride, source);
     std::vector<uint16_t> samples(pixels(width, height));
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* in = bytes.data() + stride * y;
@@ -338,6 +353,17 @@ std::vector<uint16_t> decode_png(std::span<const uint8_t> bytes, uint32_t width,
         throw std::bad_alloc();
     }
     png_set_read_fn(png, &io, png_read_bytes);
+    // Ancillary chunks (text, profiles) are never used: no memory for them.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_chunk_malloc_max(png, 1u << 20);
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    // Fuzz builds only: checksums would stop nearly every mutated input at
+    // the first chunk.
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+#ifdef PNG_IGNORE_ADLER32
+    png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
+#endif
 
     png_uint_32 w = 0, h = 0;
     int depth = 0, color = 0;
@@ -403,13 +429,38 @@ std::vector<uint8_t> encode_frame(std::span<const uint16_t> samples, frame_forma
     throw io_error(source + ": unknown frame format");
 }
 
+uint64_t max_frame_file_bytes(frame_format format, uint32_t width, uint32_t height,
+                              uint64_t raw10_stride) {
+    const uint64_t samples = pixels(width, height);
+    switch (format) {
+        case frame_format::raw16: return samples * 2;
+        case frame_format::raw10:
+            return (raw10_stride == 0 ? raw10_line_bytes(width) : raw10_stride) * height;
+        case frame_format::pgm: return samples * 2 + kMaxPgmHeaderBytes;
+        case frame_format::png:
+            // Deflate can grow incompressible data a little, and the chunks
+            // and their headers add more: twice the filtered rows and a
+            // megabyte is far beyond any encoder's output.
+            return (samples * 2 + height) * 2 + (uint64_t{1} << 20);
+    }
+    return 0;
+}
+
 std::vector<uint16_t> read_frame(const std::string& path, frame_format format, uint32_t width,
                                  uint32_t height, uint64_t raw10_stride) {
-    // The size of a raw16 frame is known: refuse a wrong file before reading it.
+    if (pixels(width, height) > kMaxFrameSamples)
+        throw io_error(path + ": a " + dims(width, height) + " frame has more than the " +
+                       std::to_string(kMaxFrameSamples) + " samples the tool reads");
+    // What the format needs is known from the frame size: a file that cannot
+    // hold it, or holds far more, is refused before it is read.
     const uint64_t size = file_size(path);
     if (format == frame_format::raw16 && size != pixels(width, height) * 2)
         raw16_size_error(size, width, height, path);
-    const std::vector<uint8_t> bytes = read_file(path);
+    if (format == frame_format::raw10) raw10_stride_for(size, width, height, raw10_stride, path);
+    const std::string what =
+        std::string("a ") + dims(width, height) + " " + frame_format_name(format) + " frame";
+    const std::vector<uint8_t> bytes =
+        read_file(path, max_frame_file_bytes(format, width, height, raw10_stride), what.c_str());
     switch (format) {
         case frame_format::raw16: return decode_raw16(bytes, width, height, path);
         case frame_format::raw10: return decode_raw10(bytes, width, height, raw10_stride, path);

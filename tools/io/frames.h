@@ -44,7 +44,19 @@ std::vector<uint8_t> encode_png(std::span<const uint16_t> samples, uint32_t widt
 std::vector<uint8_t> encode_frame(std::span<const uint16_t> samples, frame_format format,
                                   uint32_t width, uint32_t height, const std::string& source);
 
-// Files.
+// Largest frame the tool reads, in samples: above the frame whose Bayer
+// channel image fills the library's capacity, and a cap on what one file can
+// make the tool allocate.
+constexpr uint64_t kMaxFrameSamples = 100'000'000;
+// Bytes a PGM header (comments included) may take before the samples.
+constexpr uint64_t kMaxPgmHeaderBytes = 65536;
+
+// Largest file of a frame of this size in this format that read_frame takes.
+uint64_t max_frame_file_bytes(frame_format format, uint32_t width, uint32_t height,
+                              uint64_t raw10_stride = 0);
+
+// Files. The frame size is checked against kMaxFrameSamples and the file's
+// size against what the format needs before anything is read.
 std::vector<uint16_t> read_frame(const std::string& path, frame_format format, uint32_t width,
                                  uint32_t height, uint64_t raw10_stride = 0);
 void write_frame(const std::string& path, std::span<const uint16_t> samples, frame_format format,

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <optional>
+#include <set>
 
 #include "io/fields.h"
 
@@ -108,21 +110,65 @@ bool is_json_name(const std::string& path) { return extension_of(path) == ".json
 
 }  // namespace
 
+namespace {
+
+// Records nest three levels deep; a deeper document is refused while it is
+// parsed, so that nothing built from it (messages, copies) recurses without bound.
+constexpr int kMaxJsonDepth = 16;
+
+// A refusal raised inside the parser's callback.
+struct json_refusal {
+    std::string why;
+};
+
+}  // namespace
+
 json parse_json(const std::string& text, const std::string& source) {
+    // Keys seen so far in each open object; arrays hold no set.
+    std::vector<std::optional<std::set<std::string>>> open;
+    const json::parser_callback_t check = [&open](int, json::parse_event_t event, json& parsed) {
+        switch (event) {
+            case json::parse_event_t::object_start:
+            case json::parse_event_t::array_start:
+                if (open.size() >= kMaxJsonDepth)
+                    throw json_refusal{"nested more than " + std::to_string(kMaxJsonDepth) +
+                                       " levels deep"};
+                open.emplace_back();
+                if (event == json::parse_event_t::object_start) open.back().emplace();
+                break;
+            case json::parse_event_t::object_end:
+            case json::parse_event_t::array_end:
+                if (!open.empty()) open.pop_back();
+                break;
+            case json::parse_event_t::key:
+                if (!open.empty() && open.back() &&
+                    !open.back()->insert(parsed.get_ref<const std::string&>()).second)
+                    throw json_refusal{"duplicate key '" +
+                                       shown_key(parsed.get_ref<const std::string&>()) + "'"};
+                break;
+            case json::parse_event_t::value:
+                break;
+        }
+        return true;
+    };
     try {
-        return json::parse(text);
+        return json::parse(text, check);
+    } catch (const json_refusal& r) {
+        throw io_error(source + ": invalid JSON: " + r.why);
     } catch (const json::exception& e) {
-        // Drop the library's "[json.exception.parse_error.101] " tag.
+        // Drop the library's "[json.exception.parse_error.101] " tag, and keep
+        // the line short: the token it quotes may be the whole file.
         std::string what = e.what();
         const size_t close = what.find("] ");
         if (what.rfind("[json.exception.", 0) == 0 && close != std::string::npos)
             what = what.substr(close + 2);
+        if (what.size() > 200) what = what.substr(0, 197) + "...";
         throw io_error(source + ": invalid JSON: " + what);
     }
 }
 
 json read_json_file(const std::string& path) {
-    const std::vector<uint8_t> bytes = read_file(path);
+    const std::vector<uint8_t> bytes = read_file(path, kMaxJsonFileBytes, "a JSON file");
     return parse_json(std::string(bytes.begin(), bytes.end()), path);
 }
 
@@ -477,15 +523,16 @@ gain_limits limits_from_bytes(std::span<const uint8_t> bytes, const std::string&
 
 sensor_cfg load_sensor_cfg(const std::string& path) {
     if (is_json_name(path)) return sensor_cfg_from_json(read_json_file(path), path);
-    return sensor_cfg_from_bytes(read_file(path), path);
+    return sensor_cfg_from_bytes(read_file(path, sizeof(sensor_cfg), "a sensor_cfg record"), path);
 }
 cal_settings load_settings(const std::string& path) {
     if (is_json_name(path)) return settings_from_json(read_json_file(path), path);
-    return settings_from_bytes(read_file(path), path);
+    return settings_from_bytes(read_file(path, sizeof(cal_settings), "a cal_settings record"),
+                               path);
 }
 gain_limits load_limits(const std::string& path) {
     if (is_json_name(path)) return limits_from_json(read_json_file(path), path);
-    return limits_from_bytes(read_file(path), path);
+    return limits_from_bytes(read_file(path, sizeof(gain_limits), "a gain_limits record"), path);
 }
 
 void save_sensor_cfg(const std::string& path, const sensor_cfg& cfg) {
