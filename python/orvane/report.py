@@ -490,15 +490,8 @@ def pd_sweep_figure(cal):
         if bad.any():
             ax.plot(lens[bad], pd[bad], "x", ms=5, color="#d00000", label="frame flagged")
         ax.axhline(0, color="#bbbbbb", lw=0.6, zorder=0)
-        ax.set_title(f"w{w} (row {r}, col {c})", fontsize=7.5)
-        ax.tick_params(labelsize=6.5)
-        _panel_flags(ax, cal, w)
-    for ax in axes[-1]:
-        ax.set_xlabel("lens position", fontsize=7.5)
-    for ax in axes[:, 0]:
-        ax.set_ylabel("PD (px)", fontsize=7.5)
-    _legend(fig, axes)
-    return fig
+        _finish_panel(ax, cal, w)
+    return _finish_grid(fig, axes, "PD (px)")
 
 
 def focus_sweep_figure(cal):
@@ -522,13 +515,22 @@ def focus_sweep_figure(cal):
         if cal.truth is not None:
             ax.axvline(cal.truth["focus"][r, c], color="#444444", lw=0.8, ls=":",
                        label="true in-focus")
-        ax.set_title(f"w{w} (row {r}, col {c})", fontsize=7.5)
-        ax.tick_params(labelsize=6.5)
-        _panel_flags(ax, cal, w)
+        _finish_panel(ax, cal, w)
+    return _finish_grid(fig, axes, "focus / max")
+
+
+def _finish_panel(ax, cal, w):
+    r, c = divmod(w, cal.cols)
+    ax.set_title(f"w{w} (row {r}, col {c})", fontsize=7.5)
+    ax.tick_params(labelsize=6.5)
+    _panel_flags(ax, cal, w)
+
+
+def _finish_grid(fig, axes, ylabel):
     for ax in axes[-1]:
         ax.set_xlabel("lens position", fontsize=7.5)
     for ax in axes[:, 0]:
-        ax.set_ylabel("focus / max", fontsize=7.5)
+        ax.set_ylabel(ylabel, fontsize=7.5)
     _legend(fig, axes)
     return fig
 
