@@ -19,29 +19,6 @@
 namespace orvane_tool {
 namespace {
 
-// A fresh, unique temporary file for the state dump, removed when the run ends
-// however it ends.
-class temporary_file {
-public:
-    temporary_file() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "orvane-state-XXXXXX").string();
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        const int fd = mkstemp(buf.data());
-        if (fd < 0) throw std::runtime_error("cannot create a temporary file for the state dump");
-        close(fd);
-        path_ = buf.data();
-    }
-    ~temporary_file() { std::remove(path_.c_str()); }
-    temporary_file(const temporary_file&) = delete;
-    temporary_file& operator=(const temporary_file&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 // The library reads width x height samples from every image it is given: a
 // frame whose buffers are shorter is refused before any call.
 void check_frame(const capture_set& cs, const frame& f, const std::string& what) {
@@ -244,8 +221,8 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
     }
 
     // DCC map and the state dump.
-    std::optional<temporary_file> temporary;
-    if (options.dump_path.empty()) temporary.emplace();
+    std::optional<io::temporary_file> temporary;
+    if (options.dump_path.empty()) temporary.emplace("the state dump");
     const std::string dump_path = temporary ? temporary->path() : options.dump_path;
     r.dcc_status = Orvane_get_dccmap(ctx, &r.dcc, dump_path.c_str());
     if (r.dcc_status == ORVANE_HARD_FAILURE) {

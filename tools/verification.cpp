@@ -28,25 +28,6 @@ std::string grid_text(int cols, int rows) {
     return std::to_string(cols) + " x " + std::to_string(rows);
 }
 
-// A unique temporary file for a state dump, removed however the run ends.
-class temporary_file {
-public:
-    temporary_file() {
-        std::string pattern = (fs::temp_directory_path() / "orvane-verify-XXXXXX").string();
-        const int fd = mkstemp(pattern.data());
-        if (fd < 0) throw std::runtime_error("cannot create a temporary file for a state dump");
-        close(fd);
-        path_ = pattern;
-    }
-    ~temporary_file() { std::remove(path_.c_str()); }
-    temporary_file(const temporary_file&) = delete;
-    temporary_file& operator=(const temporary_file&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 class context_owner {
 public:
     explicit context_owner(const cal_settings& s) : ctx_(Orvane_create(&s)) {
@@ -287,7 +268,7 @@ verification run_verification(const calibration_files& cal, const capture_set& s
                                          " (hard failure)");
             intake_status[k] = status;
         }
-        const temporary_file dump;
+        const io::temporary_file dump("a state dump");
         dccmap unused{};
         v.sweep_dcc_status = Orvane_get_dccmap(ctx.get(), &unused, dump.path().c_str());
         sweep = io::parse_state_dump(io::read_file(dump.path()), "the verification sweep's dump");

@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 
 #include "orvane.h"
 
@@ -134,6 +136,16 @@ void write_file_atomic(const std::string& path, std::span<const uint8_t> bytes) 
 void write_file_atomic(const std::string& path, const std::string& text) {
     write_file_atomic(path, text_bytes(text));
 }
+
+temporary_file::temporary_file(const std::string& what) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "orvane-XXXXXX").string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) throw std::runtime_error("cannot create a temporary file for " + what);
+    ::close(fd);
+    path_ = pattern;
+}
+
+temporary_file::~temporary_file() { std::remove(path_.c_str()); }
 
 staged_files::staged_files(std::string dir, rename_fn rename)
     : dir_(std::move(dir)), rename_(std::move(rename)) {

@@ -35,6 +35,21 @@ std::vector<uint8_t> read_file(const std::string& path);
 void write_file_atomic(const std::string& path, std::span<const uint8_t> bytes);
 void write_file_atomic(const std::string& path, const std::string& text);
 
+// A fresh, unique file in the temporary folder (for a state dump the library
+// writes), removed when the object goes away, however the run ends.
+class temporary_file {
+public:
+    // `what` names the file in the error thrown when none can be made.
+    explicit temporary_file(const std::string& what);
+    ~temporary_file();
+    temporary_file(const temporary_file&) = delete;
+    temporary_file& operator=(const temporary_file&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 // A set of files that appear together or not at all: each is written to a
 // temporary file in `dir` as it is added; commit() renames them into place
 // in the order they were added and removes the files named by remove().
