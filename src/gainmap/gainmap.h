@@ -38,6 +38,16 @@ private:
     int32_t shape_[4] = {0, 0, 0, 0};
 };
 
+// A resampled level as a 16-bit sample: round half up, then clamp, so that a
+// negative lobe at a dark edge gives the darkest sample rather than wrapping
+// to the brightest. NaN gives 0.
+inline uint16_t round_level(float sum) {
+    const double rounded = static_cast<double>(sum) + 0.5;
+    if (rounded >= 65535.0) return 65535;
+    if (rounded >= 1.0) return static_cast<uint16_t>(rounded);
+    return 0;
+}
+
 // false (dst untouched) when the scratch was not reserved for this shape.
 // `vk`: vector kernels for the column pass (same bytes), or nullptr.
 bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, uint16_t* dst,
@@ -49,6 +59,13 @@ bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, 
 
 // Which table pair of the record a generation fills.
 enum class gain_tables { horizontal, vertical };
+
+// Moves a cols x rows table of cell averages (as the resampler centres them
+// over a width x height image) to the nodes where the gain application reads
+// its entries: bilinear in float, extrapolating at the first node, each entry
+// from the table as given. `table` is rewritten; `scratch` holds a copy.
+void register_to_gain_nodes(uint16_t* table, uint16_t cols, uint16_t rows, uint16_t width,
+                            uint16_t height, uint16_t* scratch);
 
 // Gain grid of the settings: 1..256 cells, both sides at least 1.
 bool gain_grid_fits(const cal_context& ctx);

@@ -123,6 +123,12 @@ uint32_t generate_gain_tables(cal_context& ctx, const uint16_t* first, const uin
     const kernel_table* vk = vector_kernels(ctx);
     resize_bicubic(first, width, height, table_a, cols, rows, scratch, vk);
     resize_bicubic(second, width, height, table_b, cols, rows, scratch, vk);
+    // The resampler averages each cell around its centre, the application
+    // reads entry c at the start of cell c: without this half-cell shift,
+    // opposite shading of the two phases survives the correction.
+    uint16_t copy[kMaxGainCells];
+    register_to_gain_nodes(table_a, cols, rows, width, height, copy);
+    register_to_gain_nodes(table_b, cols, rows, width, height, copy);
     subtract_black(table_a, cols, rows, black);
     subtract_black(table_b, cols, rows, black);
 

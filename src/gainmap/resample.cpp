@@ -161,16 +161,7 @@ bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, 
                 sum += in[indices[base + static_cast<size_t>(j)] - 1] *
                        weights[base + static_cast<size_t>(j)];
             }
-            // Round half up, then clamp: a negative lobe at a dark edge must
-            // give the darkest sample, not wrap to the brightest.
-            const double rounded = static_cast<double>(sum) + 0.5;
-            uint16_t v = 0;
-            if (rounded >= 65535.0) {
-                v = 65535;
-            } else if (rounded >= 1.0) {
-                v = static_cast<uint16_t>(rounded);
-            }
-            out[c] = v;
+            out[c] = round_level(sum);
         }
     }
     return true;
