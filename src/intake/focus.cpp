@@ -24,7 +24,7 @@ namespace {
 // equals the float sum bit for bit.
 constexpr uint64_t kExactFloatSum = uint64_t{1} << 24;
 
-// A window that cannot be analysed at all; any negative value stops the sweep.
+// A window that cannot be analysed at all; any negative value marks a failure.
 constexpr float kNoWindow = -1.0f;
 
 constexpr uint32_t kFocusFailed = ORVANE_FOCUS_FAILED;
@@ -279,6 +279,7 @@ uint32_t focus_sweep(cal_context& ctx, int16_t frame_index, const uint16_t* imag
     ctx.state.win_rows = rows;
     ctx.state.win_cols = cols;
     frame_slot& slot = ctx.state.slots[frame_index];
+    uint32_t failed = 0;
     uint32_t w = 0;
     for (uint16_t i = 0; i < rows; ++i) {
         for (uint16_t j = 0; j < cols; ++j, ++w) {
@@ -288,13 +289,17 @@ uint32_t focus_sweep(cal_context& ctx, int16_t frame_index, const uint16_t* imag
             const uint32_t status =
                 cut_roi(image, width, height, rect, ctx.roi_left, &roi_w, &roi_h);
             const float value = window_focus(ctx, ctx.roi_left, roi_w, roi_h);
-            // NaN and -0.0 are not failures: they are stored like any value.
-            if (value < 0.0f) return kFocusFailed;
             slot.flags[w] |= status;
             slot.focus[w] = value;
+            // A window without a usable pattern is flagged in its own slot;
+            // the others are still measured. NaN and -0.0 are not failures.
+            if (value < 0.0f) {
+                slot.flags[w] |= kFocusFailed;
+                failed = kFocusFailed;
+            }
         }
     }
-    return 0;
+    return failed;
 }
 
 }  // namespace orvane

@@ -42,9 +42,9 @@ bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t fr
         return true;
     }
 
-    // Line-pattern variant. Windows are analysed in order up to the first
-    // failed analysis, whose value decides whether the sweep goes on, so the
-    // diagnostics printed are those of the window-by-window sweep.
+    // Line-pattern variant. Every window is analysed in order (so the
+    // diagnostics come in the window-by-window sweep's order), then all are
+    // filtered side by side; a failed analysis flags its own window only.
     int32_t steps[kMaxWindows];
     bool found[kMaxWindows];
     int32_t* mean = ctx.focus.column_mean;
@@ -54,62 +54,57 @@ bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t fr
     const int32_t* band_sums = nullptr;
     uint32_t band_row = UINT32_MAX;
     band_sums_store& store = ctx.bands[kBandsFocus];
-    w = 0;
-    while (w < count) {
-        uint32_t end = w;
-        while (end < count) {
-            focus_lane& lane = lanes[end];
-            const int32_t wide = static_cast<int32_t>(lane.width);
-            const uint32_t grid_row = end / cols;
-            if (grid_row != band_row) {
-                band_row = grid_row;
-                const auto gi = static_cast<uint16_t>(grid_row);
-                const float margin = ctx.settings.win_margin;
-                band_sums = ready_band(store, image, width, height, rows, cols, margin, gi, &band);
-                if (band_sums == nullptr) {
-                    // Not summed while the image was written: sum the band now.
-                    store.ready = 0;
-                    band = plan_band(image, width, height, gi, rows, cols, margin);
-                    if (band.usable) {
-                        band_column_sums(kernels, band, width, store.sums);
-                        band_sums = store.sums;
-                    }
+    for (w = 0; w < count; ++w) {
+        focus_lane& lane = lanes[w];
+        const int32_t wide = static_cast<int32_t>(lane.width);
+        const uint32_t grid_row = w / cols;
+        if (grid_row != band_row) {
+            band_row = grid_row;
+            const auto gi = static_cast<uint16_t>(grid_row);
+            const float margin = ctx.settings.win_margin;
+            band_sums = ready_band(store, image, width, height, rows, cols, margin, gi, &band);
+            if (band_sums == nullptr) {
+                // Not summed while the image was written: sum the band now.
+                store.ready = 0;
+                band = plan_band(image, width, height, gi, rows, cols, margin);
+                if (band.usable) {
+                    band_column_sums(kernels, band, width, store.sums);
+                    band_sums = store.sums;
                 }
             }
-            if (band_sums != nullptr) {
-                const size_t col0 = size_t(lane.origin - image) % width - band.col_begin;
-                std::copy(band_sums + col0, band_sums + col0 + lane.width, mean);
-            } else {
-                kernels.column_sums(lane.origin, lane.stride, lane.width, lane.height, mean);
-            }
-            const int32_t n_rows = static_cast<int32_t>(lane.height);
-            for (int32_t c = 0; c < wide; ++c) mean[c] /= n_rows;
-            std::copy(mean, mean + wide, smooth);
-            for (int32_t c = 2; c < wide - 2; ++c) {
-                smooth[c] = (mean[c - 2] + 2 * mean[c - 1] + 5 * mean[c] + 2 * mean[c + 1] +
-                             mean[c + 2]) /
-                            11;
-            }
-            line_result lines{0, wide, 1};
-            found[end] = line_analysis(smooth, wide, ctx.focus.widths, &lines);
-            lane.first = static_cast<uint16_t>(lines.first);
-            lane.last = static_cast<uint16_t>(lines.last);
-            steps[end] = lines.steps;
-            if (!found[end++]) break;
         }
-        kernels.bandpass_abs_sums(lanes + w, end - w, terms, sums + w);
-        for (; w < end; ++w) {
-            const float value = sums[w] / static_cast<float>(steps[w]);
-            const float signed_value = found[w] ? value : -value;
-            // NaN and -0.0 are not failures: they are stored like any value.
-            if (signed_value < 0.0f) {
-                *status = ORVANE_FOCUS_FAILED;
-                return true;
-            }
-            slot.focus[w] = signed_value;
+        if (band_sums != nullptr) {
+            const size_t col0 = size_t(lane.origin - image) % width - band.col_begin;
+            std::copy(band_sums + col0, band_sums + col0 + lane.width, mean);
+        } else {
+            kernels.column_sums(lane.origin, lane.stride, lane.width, lane.height, mean);
+        }
+        const int32_t n_rows = static_cast<int32_t>(lane.height);
+        for (int32_t c = 0; c < wide; ++c) mean[c] /= n_rows;
+        std::copy(mean, mean + wide, smooth);
+        for (int32_t c = 2; c < wide - 2; ++c) {
+            smooth[c] =
+                (mean[c - 2] + 2 * mean[c - 1] + 5 * mean[c] + 2 * mean[c + 1] + mean[c + 2]) / 11;
+        }
+        line_result lines{0, wide, 1};
+        found[w] = line_analysis(smooth, wide, ctx.focus.widths, &lines);
+        lane.first = static_cast<uint16_t>(lines.first);
+        lane.last = static_cast<uint16_t>(lines.last);
+        steps[w] = lines.steps;
+    }
+    kernels.bandpass_abs_sums(lanes, count, terms, sums);
+    uint32_t failed = 0;
+    for (w = 0; w < count; ++w) {
+        const float value = sums[w] / static_cast<float>(steps[w]);
+        const float signed_value = found[w] ? value : -value;
+        slot.focus[w] = signed_value;
+        // NaN and -0.0 are not failures: they are stored like any value.
+        if (signed_value < 0.0f) {
+            slot.flags[w] |= ORVANE_FOCUS_FAILED;
+            failed = ORVANE_FOCUS_FAILED;
         }
     }
-    *status = 0;
+    *status = failed;
     return true;
 }
 

@@ -365,7 +365,9 @@ TEST_F(FocusSweep, FeaturelessWindowFails) {
     const std::vector<uint16_t> img(40 * 10, 100);
     ctx->state.slots[4].focus[0] = 7.0f;
     EXPECT_EQ(sweep(4, img, 40, 10), 0x1000u);
-    EXPECT_EQ(ctx->state.slots[4].focus[0], 7.0f);
+    // The failed value is kept, negative, and the window is flagged.
+    EXPECT_LT(ctx->state.slots[4].focus[0], 0.0f);
+    EXPECT_EQ(ctx->state.slots[4].flags[0], 0x1000u);
 }
 
 TEST_F(FocusSweep, FlatZeroWindowStoresMinusZeroAndGoesOn) {
@@ -380,7 +382,7 @@ TEST_F(FocusSweep, FlatZeroWindowStoresMinusZeroAndGoesOn) {
     }
 }
 
-TEST_F(FocusSweep, StopsAtTheFirstFailingWindow) {
+TEST_F(FocusSweep, FlagsAFailingWindowAndMeasuresTheRest) {
     // Three windows side by side; the middle one is flat.
     make(1, 3);
     const uint16_t w = 120, h = 4;
@@ -398,8 +400,11 @@ TEST_F(FocusSweep, StopsAtTheFirstFailingWindow) {
     EXPECT_GT(slot.focus[0], 0.0f);
     EXPECT_NE(slot.focus[0], 7.0f);
     EXPECT_EQ(slot.flags[0], 0x40u);  // ORed into, not replaced
-    EXPECT_EQ(slot.focus[1], 7.0f);
-    EXPECT_EQ(slot.focus[2], 7.0f);
+    EXPECT_LT(slot.focus[1], 0.0f);
+    EXPECT_EQ(slot.flags[1], 0x1040u);
+    EXPECT_GT(slot.focus[2], 0.0f);
+    EXPECT_NE(slot.focus[2], 7.0f);
+    EXPECT_EQ(slot.flags[2], 0x40u);
     EXPECT_EQ(ctx->state.slots[5].focus[0], 3.0f);
     EXPECT_EQ(printed, "");
 }
