@@ -25,11 +25,11 @@ cal_settings tuned_settings(const orvane_sim::sensor_model& m, layout kind) {
     s.focus_abs_sum = m.chart == orvane_sim::chart_kind::natural ? 1 : 0;
     s.focus_tapered = 0;
 
-    // The gain tables are cell averages applied from the start of each cell, so
-    // the phases' opposite shading leaves a left/right tilt of about twice the
-    // shading per cell along the split. Vignetting across the split is smooth:
-    // the 256 cells go along the split, 64 of them (4 across), never more than
-    // one per two PD samples.
+    // The application holds the last cell's gain over the last 1/cells of each
+    // axis, where the phases' opposite shading along the split is left
+    // uncorrected. Vignetting across the split is smooth: the 256 cells go
+    // along the split, 64 of them (4 across), never more than one per two PD
+    // samples.
     uint32_t pd_w = 0, pd_h = 0;
     orvane_sim::image_size(m, kind, pd_w, pd_h);
     if (kind != layout::dual) {
