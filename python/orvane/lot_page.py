@@ -20,7 +20,7 @@ from matplotlib.figure import Figure
 
 from . import page
 from .page import Html, escape
-from .report import heatmap
+from .report.figures import heatmap
 
 __all__ = ["Lot", "build", "write", "main", "OUTLIER_Z"]
 
