@@ -122,6 +122,7 @@ def build(folder_path):
 
 
 def main(argv=None):
+    """The command line: writes the page and prints its path; returns the exit status."""
     parser = argparse.ArgumentParser(
         prog="python3 -m orvane.report",
         description="Writes report.html, one self-contained page, for an output folder of "

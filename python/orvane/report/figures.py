@@ -62,6 +62,7 @@ def _symmetric(values, floor):
 
 
 def gain_figure(cal, first, second, names, frame_size):
+    """The layout's two gain tables over the frame on one colour scale, and their ratio."""
     rows, cols = first.shape
     if frame_size:
         w, h = frame_size
@@ -111,6 +112,7 @@ def _grid_figure(panels):
 
 
 def dcc_figure(cal):
+    """The DCC per window and, with a truth, its error in percent."""
     dcc, _ = cal.dcc
     flagged = _flagged_cells(cal)
     panels = [dict(values=dcc, title="DCC per window", unit="lens units per pixel",
@@ -126,6 +128,7 @@ def dcc_figure(cal):
 
 
 def curve_of_field_figure(cal):
+    """The peak lens per window and, with a truth, its distance to the true one in lens steps."""
     peak, _ = cal.peak
     flagged = _flagged_cells(cal)
     panels = [dict(values=peak, title="in-focus lens position (curve of field)",
@@ -168,6 +171,7 @@ def _small_multiples(cal):
 
 
 def pd_sweep_figure(cal):
+    """PD against lens position, one panel per window, with the fitted line."""
     st = cal.f.state
     fig, axes = _small_multiples(cal)
     fitted = fitted_mask(cal)
@@ -193,6 +197,7 @@ def pd_sweep_figure(cal):
 
 
 def focus_sweep_figure(cal):
+    """The focus measure against lens position, one panel per window, with the peak."""
     st = cal.f.state
     fig, axes = _small_multiples(cal)
     lens = cal.lens.astype(np.float64)
@@ -244,6 +249,7 @@ def _legend(fig, axes):
 
 
 def confidence_figure(cal):
+    """The PD confidence per frame and window."""
     st = cal.f.state
     conf = st.confidence.reshape(cal.frames, cal.windows).astype(np.float64)
     fig = Figure(figsize=(12, 0.32 * cal.frames + 1.6), layout="constrained")

@@ -34,12 +34,14 @@ MEANING = {
 
 
 def chips(names, none="none"):
+    """Flag names as chips, or `none` in grey."""
     if not names:
         return Html(f'<span class="muted">{escape(none)}</span>')
     return Html(" ".join(f'<span class="flag">{escape(n)}</span>' for n in names))
 
 
 def missing_note(names, what):
+    """A note that `what` cannot be shown without one of the files `names`."""
     return Html(f'<p><span class="missing">missing</span> {escape(what)}: needs '
                 + ", ".join(f"<code>{escape(n)}</code>" for n in names) + ".</p>")
 
@@ -69,6 +71,7 @@ def _lens_text(lens):
 
 
 def header(cal):
+    """The module and its settings beside the status words and the verdicts."""
     f, s = cal.f, cal.f.summary or {}
     st, cfg = f.state, f.settings
     facts = [("output folder", os.path.abspath(f.path)),
@@ -113,6 +116,7 @@ def header(cal):
 
 
 def status_table(cal):
+    """Every status word the calibration returned, with its flags."""
     f, s = cal.f, cal.f.summary or {}
     rows = []
 
@@ -147,6 +151,8 @@ def _verdict(ok):
 
 
 def verdicts(cal):
+    """The accuracy against the truth, the verification and the gain map's residual, as
+    summary.json and verify.json state them."""
     f, s = cal.f, cal.f.summary or {}
     out = []
     a = s.get("accuracy")
@@ -216,6 +222,8 @@ def _why(cal, w, name):
 
 
 def flagged_table(cal):
+    """The windows with a flag, where (frames) and why (the numbers behind the DCC
+    map's checks)."""
     if cal.frame_flags is None and cal.fit_flags is None:
         return missing_note(["state_dump.bin", "summary.json"], "per-window flags")
     st = cal.f.state
@@ -234,8 +242,9 @@ def flagged_table(cal):
         why = "; ".join(f"{n}: {x}" for n, x in ((n, _why(cal, w, n)) for n in fit) if x)
         rows.append([w, r, c, chips(frame + fit), "; ".join(frames + ([why] if why else []))])
         present.update(frame + fit)
+    source = cal.fit_flags_source or "not available (summary.json has no fit_flags)"
     text = (f"<p>Per-frame flags are the OR over the sweep; the DCC map's checks per window: "
-            f"{escape(cal.fit_flags_source or 'not available (summary.json has no fit_flags)')}.</p>")
+            f"{escape(source)}.</p>")
     if not rows:
         return Html(text + "<p>No window raised a flag.</p>")
     legend = "".join(f"<li><code>{escape(n)}</code>: {escape(MEANING.get(n, ''))}</li>"
@@ -245,6 +254,7 @@ def flagged_table(cal):
 
 
 def files_table(folder):
+    """Which files were read, which are missing or broken."""
     rows = []
     for name, what in FILES:
         word, detail = folder.state_of.get(name, ("missing", ""))
