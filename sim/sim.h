@@ -21,8 +21,6 @@ using orvane_tool::layout;
 // measure) or a natural-looking dead-leaves texture (absolute-sum focus measure).
 enum class chart_kind { bars, natural };
 
-const char* chart_name(chart_kind kind);  // "bars", "natural"
-
 struct sensor_model {
     // Frame and readout: 10-bit data on top of a black level, in 16-bit samples.
     uint32_t width = 1600;

@@ -50,6 +50,13 @@ class CaptureSet:
     frames: list = field(default_factory=list)
     truth: dict = None
 
+    def __repr__(self):
+        lens = [f.lens_position for f in self.frames]
+        sweep = f", lens {min(lens)}..{max(lens)}" if lens else ""
+        return (f"<CaptureSet {self.layout} {self.width}x{self.height}, black level "
+                f"{self.black_level}, {len(self.frames)} sweep frames{sweep}"
+                f"{', with truth' if self.truth else ''}>")
+
 
 def _format_of(path):
     name = path.lower()

@@ -20,7 +20,7 @@ from matplotlib.figure import Figure
 
 from . import page
 from .page import Html, escape
-from .report import heatmap
+from .report.figures import heatmap
 
 __all__ = ["Lot", "build", "write", "main", "OUTLIER_Z"]
 
@@ -128,9 +128,18 @@ def _distribution_figure(values, title, unit, fmt, spread_fmt):
     return fig
 
 
-def _module_dcc_figure(lot, outliers):
+def module_dcc_from_summaries(lot):
+    """Median, minimum and maximum of each module's DCC over its windows (modules on
+    the common grid). lot.csv carries the same three, rounded to 4 decimals; the
+    figure takes them from the summaries at full precision, the one thing the page
+    works out again: drop this for lot.csv's columns when a changed figure is fine."""
     values = lot.stack(0)
-    per_module = np.median(values.reshape(len(values), -1), axis=1)
+    median = np.median(values.reshape(len(values), -1), axis=1)
+    return median, values.min(axis=(1, 2)), values.max(axis=(1, 2))
+
+
+def _module_dcc_figure(lot, outliers):
+    per_module, lo, hi = module_dcc_from_summaries(lot)
     fig = Figure(figsize=(12, 3.2), layout="constrained")
     ax = fig.subplots()
     x = np.arange(len(per_module))
@@ -139,7 +148,6 @@ def _module_dcc_figure(lot, outliers):
     colour = ["#b3261e" if m in named else ("#8a5a00" if verdict.get(m) == "fail" else "#3a6ea5")
               for m in lot.on_grid]
     ax.scatter(x, per_module, c=colour, s=14)
-    lo, hi = values.min(axis=(1, 2)), values.max(axis=(1, 2))
     ax.vlines(x, lo, hi, colors=colour, linewidth=0.8, alpha=0.6)
     for i, m in enumerate(lot.on_grid):
         if m in named:
@@ -241,6 +249,7 @@ def write(folder, out=None):
 
 
 def main(argv=None):
+    """The command line: writes the lot page and prints its path; returns the exit status."""
     parser = argparse.ArgumentParser(
         prog="python3 -m orvane.lot_page",
         description="Writes lot.html, the lot page, for an output folder of orvane batch.")

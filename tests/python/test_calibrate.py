@@ -17,6 +17,10 @@ LAYOUTS = ["horizontal", "vertical", "dual"]
 def test_python_calibration_matches_the_tool_byte_for_byte(simulated, layout, tmp_path):
     root = simulated(layout)
     capture = orvane.load_capture_set(root / "set" / "manifest.json")
+    # One line that says what the set holds, not its arrays.
+    size = "320x240" if layout == "dual" else "640x480"
+    assert repr(capture) == (f"<CaptureSet {layout} {size}, black level 64, 12 sweep frames, "
+                             "lens 336..688, with truth>")
     result = orvane.calibrate(capture, dump_path=tmp_path / "state.bin")
     out = root / "out"
     assert result.block == (out / "calibration_block.bin").read_bytes()

@@ -1,5 +1,6 @@
-"""The report of a flagged calibration names each window's flags, as the tool
-does, also when the folder has lost its summary or its block is broken."""
+"""The report of a flagged calibration names each window's flags as the tool
+wrote them, and the per-frame ones also when the folder has lost its summary or
+its block is broken."""
 
 import json
 import re
@@ -72,19 +73,23 @@ def test_flagged_windows_by_name(tmp_path):
         panels = sum(name in names for names in flagged.values())
         assert len(re.findall(rf">\s*{name}\s*<", sweep)) == 2 * panels, name
 
-    # Without the summary's per-window checks, the page works them out from the
-    # dump with the settings and must name the same flags.
+    # Without the summary's per-window checks the page names the per-frame flags
+    # from the dump and says the checks are not available: it never redoes them.
+    fit_names = {"dcc_deviation", "not_monotonic", "pd_range_low", "peak_at_end"}
+    frame_only = {w: [n for n in names if n not in fit_names] for w, names in flagged.items()}
+    frame_only = {w: names for w, names in frame_only.items() if names}
+    assert frame_only and frame_only != flagged
     no_checks = root / "no-checks"
     shutil.copytree(out, no_checks)
     summary = json.loads((no_checks / "summary.json").read_text())
     del summary["fit_flags"]
     (no_checks / "summary.json").write_text(json.dumps(summary))
     _, text = report(no_checks)
-    assert page_flags(text) == flagged
-    assert "worked out again from state_dump.bin." in text
+    assert page_flags(text) == frame_only
+    assert "checks per window: not available (summary.json has no fit_flags)." in text
 
     # A broken folder: no summary, a block that fails its checksum. The page
-    # still names the flags, from the dump alone, and what is wrong.
+    # still names the per-frame flags, from the dump alone, and what is wrong.
     broken = root / "broken"
     shutil.copytree(out, broken)
     (broken / "summary.json").unlink()
@@ -92,10 +97,9 @@ def test_flagged_windows_by_name(tmp_path):
     block[10] ^= 0x01
     (broken / "calibration_block.bin").write_bytes(bytes(block))
     _, text = report(broken, "--out", str(root / "broken.html"))
-    assert page_flags(text) == flagged
+    assert page_flags(text) == frame_only
     files = section(text, "files")
     assert re.search(r"summary\.json</code></td><td>[^<]*</td><td><span class=\"missing\">",
                      files)
     assert re.search(r"calibration_block\.bin</code></td><td>[^<]*</td><td><span "
                      r"class=\"fail\">unreadable</span>[^<]*checksum", files)
-    assert "not_monotonic and pd_range_low not checked" in text
