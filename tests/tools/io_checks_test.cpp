@@ -1,7 +1,7 @@
 // Loading a capture set checks its records against the library before any
 // frame is read: in these sets no frame file exists, so an error that names
 // a record field proves the check came first, and the frame error proves
-// that records at their limits pass. Also the fields the README lets a
+// that records at their limits pass. Also the fields docs/formats.md lets a
 // record leave out, and the values they then take.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -377,7 +377,7 @@ TEST(RecordChecks, AcceptRecordsAtEveryLimit) {
 
 // ---- what a record may leave out -------------------------------------------------
 
-// The README: reserved words may be left out, and so may a layout's four
+// docs/formats.md: reserved words may be left out, and so may a layout's four
 // coordinate tables together; tables, filter_taps and dcc_dev_limit may be
 // shorter than the record's arrays. Everything left out is 0.
 TEST(RecordDefaults, MinimalRecordsAreAcceptedAndLeaveZeros) {

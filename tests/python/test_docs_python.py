@@ -1,5 +1,5 @@
-"""The README's Python example is examples/python_calibrate.py, and it runs as
-printed: the README's two commands, with this build's paths put in."""
+"""The Python example of docs/python.md is examples/python_calibrate.py, and it
+runs as printed: the page's two commands, with this build's paths put in."""
 
 import os
 import pathlib
@@ -14,21 +14,21 @@ from conftest import NEEDS_LIBRARY, cli
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 
 
-def readme_section():
-    text = (ROOT / "README.md").read_text()
-    return text[text.index("## Python\n"):text.index("## The `orvane` command-line tool")]
+def docs_section():
+    text = (ROOT / "docs" / "python.md").read_text()
+    return text[:text.index("## The calibration report\n")]
 
 
-def test_the_readme_shows_the_example_file_verbatim():
-    blocks = re.findall(r"```python\n(.*?)```", readme_section(), re.S)
+def test_the_docs_show_the_example_file_verbatim():
+    blocks = re.findall(r"```python\n(.*?)```", docs_section(), re.S)
     example = (ROOT / "examples" / "python_calibrate.py").read_text()
     assert blocks == [example]
     assert len(example.splitlines()) <= 20
 
 
 @NEEDS_LIBRARY
-def test_the_readme_commands_run_the_example(tmp_path):
-    commands = re.search(r"```sh\n(.*?)```", readme_section(), re.S).group(1).splitlines()
+def test_the_docs_commands_run_the_example(tmp_path):
+    commands = re.search(r"```sh\n(.*?)```", docs_section(), re.S).group(1).splitlines()
     assert len(commands) == 2
     paths = {"build/tools/orvane": cli(), "build/liborvane.so": os.environ["ORVANE_LIBRARY"],
              "PYTHONPATH=python": f"PYTHONPATH={ROOT / 'python'}",
