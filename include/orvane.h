@@ -98,6 +98,7 @@ extern "C" {
 #define ORVANE_BLOCK_BUFFER_SIZE 1133u    /* single layout */
 #define ORVANE_BLOCK_HV_BUFFER_SIZE 2253u /* both layouts */
 #define ORVANE_BLOCK_COF_BUFFER_SIZE 104u /* curve of field */
+#define ORVANE_BLOCK_ZERO_PD_BUFFER_SIZE 104u /* zero-PD offset */
 #define ORVANE_LIB_VERSION_BUFFER_SIZE 39u
 #define ORVANE_LIB_FEATURES_BUFFER_SIZE 252u
 
@@ -184,6 +185,13 @@ typedef struct dccmap {
     int16_t dcc[48];
 } dccmap;
 
+/* The zero-PD offset block as read back (100 bytes). */
+typedef struct zero_pd_map {
+    uint16_t win_cols;
+    uint16_t win_rows;
+    int16_t offset[48]; /* zero_pd_lens - peak_lens per window, lens units */
+} zero_pd_map;
+
 /* Output of the PD readouts (580 bytes). */
 typedef struct pd_map {
     uint16_t cols;
@@ -261,6 +269,29 @@ ORVANE_API int32_t Orvane_get_calibration_curve_of_field_block(const cal_context
 ORVANE_API uint32_t Orvane_read_calibration_block(gainmap* map, dccmap* dcc,
                                                   const uint8_t* block);
 
+/* Zero-PD offset block: after Orvane_get_dccmap, the lens offset of every
+ * window between zero disparity and the contrast peak (zero_pd_lens -
+ * peak_lens, lens units). In a sparse PD layout the two pixels of a pair sit
+ * apart, so disparity is not zero at focus; a host lands on focus with
+ *     lens - DCC x disparity - offset.
+ * Layout (big-endian 16-bit fields): tag 2, win_cols, win_rows, one signed
+ * offset per window (row-major), then an 8-bit additive checksum of all
+ * bytes before it. The first ORVANE_BLOCK_ZERO_PD_BUFFER_SIZE bytes of `out`
+ * are cleared first.
+ * @return the offset of the checksum byte (block length - 1); -1, with
+ *         nothing written, for a null pointer or more than 48 windows. */
+ORVANE_API int32_t Orvane_get_calibration_zero_pd_offset_block(const cal_context* ctx,
+                                                               uint8_t* out);
+
+/* Reads a zero-PD offset block of `size` bytes (at least the block's own
+ * length; trailing bytes are ignored).
+ * @return 0 for an intact block, which fills `map` (unused windows 0);
+ *         ORVANE_HARD_FAILURE for a null pointer, a block shorter than its
+ *         header claims, another tag, more than 48 windows or a checksum
+ *         mismatch, and then `map` is left as it was. */
+ORVANE_API uint32_t Orvane_read_zero_pd_offset_block(const uint8_t* block, uint32_t size,
+                                                     zero_pd_map* map);
+
 #ifdef __cplusplus
 }
 #endif
@@ -319,6 +350,9 @@ ORVANE_STATIC_ASSERT(offsetof(dccmap, dcc_shift) == 2, "dcc_shift");
 ORVANE_STATIC_ASSERT(offsetof(dccmap, win_cols) == 4, "win_cols");
 ORVANE_STATIC_ASSERT(offsetof(dccmap, win_rows) == 6, "win_rows");
 ORVANE_STATIC_ASSERT(offsetof(dccmap, dcc) == 8, "dcc");
+
+ORVANE_STATIC_ASSERT(sizeof(zero_pd_map) == 100, "zero_pd_map is 100 bytes");
+ORVANE_STATIC_ASSERT(offsetof(zero_pd_map, offset) == 4, "offset");
 
 ORVANE_STATIC_ASSERT(sizeof(pd_map) == 580, "pd_map is 580 bytes");
 ORVANE_STATIC_ASSERT(offsetof(pd_map, pd) == 4, "pd");

@@ -13,9 +13,11 @@ constexpr size_t kClearSingle = 994;
 constexpr size_t kClearBoth = 1974;
 constexpr size_t kClearBothWithoutDcc = 1878;
 constexpr size_t kClearCurveOfField = 104;
+constexpr size_t kClearZeroPd = 104;
 
 constexpr uint16_t kCalibrationTag = 4;
 constexpr uint16_t kCurveOfFieldTag = 1;
+constexpr uint16_t kZeroPdTag = 2;
 
 uint32_t cells(uint16_t a, uint16_t b) { return static_cast<uint32_t>(a) * b; }
 
@@ -95,6 +97,21 @@ int32_t write_both(const gainmap& map_h, const dccmap& dcc_h, const gainmap& map
     return w.close();
 }
 
+// Blocks of one signed value per window of the context's grid: the curve of
+// field (peak_lens) and the zero-PD offset.
+int32_t write_per_window(const cal_state& st, const int16_t* values, uint16_t tag, size_t clear,
+                         uint8_t* out) {
+    const uint32_t m = cells(st.win_cols, st.win_rows);
+    if (m > static_cast<uint32_t>(kMaxDccWindows)) return -1;
+    std::memset(out, 0, clear);
+    block_writer w(out);
+    w.put(tag);
+    w.put(st.win_cols);
+    w.put(st.win_rows);
+    w.put(values, m);
+    return w.close();
+}
+
 class block_reader {
 public:
     explicit block_reader(const uint8_t* in) : in_(in) {}
@@ -160,16 +177,43 @@ ORVANE_API int32_t Orvane_get_calibration_curve_of_field_block(const cal_context
                                                                uint8_t* out) {
     using namespace orvane;
     if (ctx == nullptr || out == nullptr) return -1;
-    const cal_state& st = ctx->state;
-    const uint32_t m = cells(st.win_cols, st.win_rows);
-    if (m > static_cast<uint32_t>(kMaxDccWindows)) return -1;
-    std::memset(out, 0, kClearCurveOfField);
-    block_writer w(out);
-    w.put(kCurveOfFieldTag);
-    w.put(st.win_cols);
-    w.put(st.win_rows);
-    w.put(st.peak_lens, m);
-    return w.close();
+    return write_per_window(ctx->state, ctx->state.peak_lens, kCurveOfFieldTag,
+                            kClearCurveOfField, out);
+}
+
+ORVANE_API int32_t Orvane_get_calibration_zero_pd_offset_block(const cal_context* ctx,
+                                                               uint8_t* out) {
+    using namespace orvane;
+    if (ctx == nullptr || out == nullptr) return -1;
+    return write_per_window(ctx->state, ctx->state.zero_pd_offset, kZeroPdTag, kClearZeroPd, out);
+}
+
+ORVANE_API uint32_t Orvane_read_zero_pd_offset_block(const uint8_t* block, uint32_t size,
+                                                     zero_pd_map* map) {
+    using namespace orvane;
+    if (block == nullptr || map == nullptr) return kHardFailure;
+    // Header and checksum first, so that nothing past `size` is read.
+    if (size < 7) return kHardFailure;
+    const uint16_t tag = static_cast<uint16_t>((block[0] << 8) | block[1]);
+    const uint16_t win_cols = static_cast<uint16_t>((block[2] << 8) | block[3]);
+    const uint16_t win_rows = static_cast<uint16_t>((block[4] << 8) | block[5]);
+    const uint32_t m = cells(win_cols, win_rows);
+    if (tag != kZeroPdTag || m > static_cast<uint32_t>(kMaxDccWindows) || size < 7 + 2 * m) {
+        return kHardFailure;
+    }
+    block_reader r(block);
+    r.get();
+    r.get();
+    r.get();
+    int16_t offsets[kMaxDccWindows];
+    r.get(offsets, m);
+    if (!r.checksum_matches()) return kHardFailure;
+    // Only an intact block reaches the record.
+    std::memset(map, 0, sizeof *map);
+    map->win_cols = win_cols;
+    map->win_rows = win_rows;
+    std::memcpy(map->offset, offsets, m * sizeof offsets[0]);
+    return 0;
 }
 
 ORVANE_API uint32_t Orvane_read_calibration_block(gainmap* map, dccmap* dcc, const uint8_t* block) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "context/context.h"
@@ -204,6 +205,68 @@ TEST(CurveOfFieldBlock, CarriesThePeakLensOfEveryWindow) {
     out = buffer();
     EXPECT_EQ(Orvane_get_calibration_curve_of_field_block(ctx.get(), out.data()), -1);
     EXPECT_EQ(out, buffer());
+}
+
+// The zero-PD offset block: written from the context like the curve of
+// field, read back only when intact and complete.
+TEST(ZeroPdOffsetBlock, RoundTripsAndRefusesDamagedBlocks) {
+    cal_settings s{};
+    std::unique_ptr<cal_context, context_deleter> ctx(Orvane_create(&s));
+    ASSERT_NE(ctx, nullptr);
+    ctx->state.win_cols = 1;
+    ctx->state.win_rows = 1;
+    ctx->state.zero_pd_offset[0] = -3;
+    ctx->state.peak_lens[0] = 77;  // not this block's
+    std::vector<uint8_t> out = buffer();
+    EXPECT_EQ(Orvane_get_calibration_zero_pd_offset_block(ctx.get(), out.data()), 8);
+    const std::vector<uint8_t> expected = {0x00, 0x02, 0x00, 0x01, 0x00, 0x01, 0xFF, 0xFD, 0x00};
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 9), expected);
+    for (size_t i = 9; i < ORVANE_BLOCK_ZERO_PD_BUFFER_SIZE; ++i) ASSERT_EQ(out[i], 0) << i;
+    EXPECT_EQ(out[ORVANE_BLOCK_ZERO_PD_BUFFER_SIZE], kUntouched);
+
+    ctx->state.win_cols = 8;
+    ctx->state.win_rows = 6;
+    for (int w = 0; w < 48; ++w) ctx->state.zero_pd_offset[w] = static_cast<int16_t>(37 * w - 900);
+    out = buffer();
+    const int32_t end = Orvane_get_calibration_zero_pd_offset_block(ctx.get(), out.data());
+    ASSERT_EQ(end, 102);
+    zero_pd_map map;
+    std::memset(&map, 0x5A, sizeof map);
+    ASSERT_EQ(Orvane_read_zero_pd_offset_block(out.data(), 103, &map), 0u);
+    EXPECT_EQ(map.win_cols, 8);
+    EXPECT_EQ(map.win_rows, 6);
+    EXPECT_EQ(std::memcmp(map.offset, ctx->state.zero_pd_offset, sizeof map.offset), 0);
+
+    // Each damage is refused and leaves the record as it was.
+    struct damage {
+        const char* what;
+        size_t at;
+        uint8_t value;
+        uint32_t size;
+    };
+    const damage cases[] = {
+        {"checksum", 102, static_cast<uint8_t>(out[102] + 1), 103},
+        {"one offset", 50, static_cast<uint8_t>(out[50] ^ 0x10), 103},
+        {"tag of the curve of field", 1, 0x01, 103},
+        {"tag in the wrong byte order", 0, 0x02, 103},
+        {"more windows than a map holds", 5, 0x07, 2400},
+        {"cut short", 0, 0x00, 102},
+        {"no header", 0, 0x00, 6},
+    };
+    for (const damage& d : cases) {
+        SCOPED_TRACE(d.what);
+        std::vector<uint8_t> bad = out;
+        bad[d.at] = d.value;
+        if (std::string(d.what) == "tag in the wrong byte order") bad[1] = 0x00;
+        zero_pd_map kept;
+        std::memset(&kept, 0x5A, sizeof kept);
+        const zero_pd_map before = kept;
+        EXPECT_EQ(Orvane_read_zero_pd_offset_block(bad.data(), d.size, &kept), ORVANE_HARD_FAILURE);
+        EXPECT_EQ(std::memcmp(&kept, &before, sizeof kept), 0);
+    }
+    EXPECT_EQ(Orvane_read_zero_pd_offset_block(nullptr, 103, &map), ORVANE_HARD_FAILURE);
+    EXPECT_EQ(Orvane_read_zero_pd_offset_block(out.data(), 103, nullptr), ORVANE_HARD_FAILURE);
+    EXPECT_EQ(Orvane_get_calibration_zero_pd_offset_block(nullptr, out.data()), -1);
 }
 
 class BlockReader : public ::testing::Test {
