@@ -2,7 +2,7 @@
 #include <exception>
 #include <string>
 
-#include "commands.h"
+#include "commands/commands.h"
 
 // Exit codes: 0 done, 1 an error in the input, the calibration or the
 // outputs (one line on stderr), 2 a command line the tool does not take.

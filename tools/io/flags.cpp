@@ -1,4 +1,4 @@
-#include "flags.h"
+#include "io/flags.h"
 
 #include <cstdio>
 

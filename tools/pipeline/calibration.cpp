@@ -1,4 +1,4 @@
-#include "run.h"
+#include "pipeline/calibration.h"
 
 #include <unistd.h>
 
@@ -15,6 +15,8 @@
 #include "io/blocks.h"
 #include "io/files.h"
 #include "orvane_state.h"
+#include "pipeline/layout_calls.h"
+#include "pipeline/window_checks.h"
 
 namespace orvane_tool {
 namespace {
@@ -48,13 +50,6 @@ void check_capture(const capture_set& cs, bool sweep_images) {
             check_frame(cs, cs.sweep[k], "sweep frame " + std::to_string(k));
 }
 
-struct context_owner {
-    cal_context* ctx;
-    ~context_owner() {
-        if (ctx) Orvane_destroy(ctx);
-    }
-};
-
 }  // namespace
 
 uint32_t calibration_result::all_flags() const {
@@ -75,13 +70,6 @@ void read_state_dump(const std::vector<uint8_t>& dump, const cal_settings& s, in
     const int windows = std::min(r.win_rows * r.win_cols, ORVANE_MAX_WINDOWS);
     frames = std::clamp(frames, 0, ORVANE_FRAME_SLOTS);
 
-    // The library's sweep parameters: the direction is read from slots mid
-    // and mid + 1 of the dump's twelve, which may lie past the sweep (two
-    // frames, none trimmed); the library reads them there too.
-    const int trim = s.trim_frames;
-    const int fitted = frames - 2 * trim;
-    const int mid = trim + fitted / 2;
-    const bool direction_known = mid >= 0 && mid + 1 < ORVANE_FRAME_SLOTS;
     r.windows.assign(static_cast<size_t>(windows), {});
     for (int w = 0; w < windows; ++w) {
         window_state& ws = r.windows[static_cast<size_t>(w)];
@@ -101,31 +89,9 @@ void read_state_dump(const std::vector<uint8_t>& dump, const cal_settings& s, in
             ws.frame_flags |= slot.flags[w];
         }
 
-        // The DCC map's checks, window by window (the map reports only their OR).
-        if (fitted >= 2 && frames >= 2 && direction_known) {
-            const bool rising = d.slots[mid + 1].pd[w] > d.slots[mid].pd[w];
-            float prev = d.slots[0].pd[w];
-            float hi = -999999.0f, lo = 999999.0f;
-            for (int k = trim; k < trim + fitted; ++k) {
-                const float v = d.slots[k].pd[w];
-                hi = std::max(hi, v);
-                lo = std::min(lo, v);
-                const bool against = rising ? prev > v : v > prev;
-                if (against && ws.fit_residual > s.residual_limit)
-                    ws.fit_flags |= ORVANE_NOT_MONOTONIC;
-                prev = v;
-            }
-            if (static_cast<float>(s.min_pd_range) > std::fabs(hi - lo)) {
-                ws.fit_flags |= ORVANE_PD_RANGE_LOW;
-            }
-        }
-        if (w < ORVANE_MAX_DCC_WINDOWS && std::fabs(ws.zero_pd_offset_norm) > s.dcc_dev_limit[w]) {
-            ws.fit_flags |= ORVANE_DCC_DEVIATION;
-        }
-        if (frames >= 1 && (ws.peak_lens <= d.slots[0].lens_position ||
-                            ws.peak_lens >= d.slots[frames - 1].lens_position)) {
-            ws.fit_flags |= ORVANE_PEAK_AT_END;
-        }
+        const window_checks checks = check_window(d, s, frames, w);
+        ws.fit_flags = checks.flags;
+        ws.pd_range = checks.pd_range;
     }
 }
 
@@ -133,33 +99,15 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
                                    const progress_fn& progress, const frame_reader& read_frame) {
     check_capture(cs, !read_frame);
     calibration_result r;
-    context_owner owner{Orvane_create(&cs.settings)};
-    cal_context* ctx = owner.ctx;
-    if (!ctx) throw std::runtime_error("Orvane_create failed (out of memory?)");
+    const context owner(cs.settings);
+    cal_context* ctx = owner.get();
     r.created = true;
+    const layout_calls& calls = calls_of(cs.kind);
 
     // Gain map from the flat field.
-    switch (cs.kind) {
-        case layout::horizontal:
-            r.gain_status =
-                Orvane_get_gainmap(ctx, cs.flat.raw.data(), &cs.cfg, &r.gains, &cs.limits);
-            break;
-        case layout::vertical:
-            r.gain_status =
-                Orvane_get_gainmap_vertical(ctx, cs.flat.raw.data(), &cs.cfg, &r.gains, &cs.limits);
-            break;
-        case layout::dual:
-            r.gain_status = Orvane_get_gainmap_2pd(
-                ctx, cs.flat.left.data(), cs.flat.right.data(), static_cast<int32_t>(cs.width),
-                static_cast<int32_t>(cs.height), cs.black_level, &r.gains, &cs.limits,
-                static_cast<float>(cs.flat.lens_position));
-            break;
-    }
+    r.gain_status = calls.get_gainmap(ctx, cs, &r.gains);
     if (r.gain_status == ORVANE_HARD_FAILURE) {
-        throw std::runtime_error(std::string(cs.kind == layout::vertical
-                                                 ? "Orvane_get_gainmap_vertical"
-                                             : cs.kind == layout::dual ? "Orvane_get_gainmap_2pd"
-                                                                       : "Orvane_get_gainmap") +
+        throw std::runtime_error(std::string(calls.gainmap_name) +
                                  " refused the flat field (hard failure): the gain grid, the PD "
                                  "layout or the image size is beyond what the library takes");
     }
@@ -167,54 +115,26 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
     // The lens sweep: frame indices 0..N-1 at rising lens positions. The dual
     // intake corrects its images in place, so it gets copies (or the frame
     // just read, which nothing else uses).
-    std::vector<uint16_t> left, right;
+    frame scratch;
     const int count = static_cast<int>(cs.sweep.size());
-    frame loaded;
     for (int k = 0; k < count; ++k) {
         const frame* source = &cs.sweep[static_cast<size_t>(k)];
         if (read_frame) {
             // The previous frame's images go before the next is read.
-            loaded = frame{};
-            left = {};
-            right = {};
-            loaded = read_frame(static_cast<size_t>(k));
-            loaded.lens_position = source->lens_position;
-            check_frame(cs, loaded, "sweep frame " + std::to_string(k));
-            source = &loaded;
+            scratch = frame{};
+            scratch = read_frame(static_cast<size_t>(k));
+            scratch.lens_position = source->lens_position;
+            check_frame(cs, scratch, "sweep frame " + std::to_string(k));
+            source = &scratch;
         }
         const frame& f = *source;
-        uint32_t status = 0;
-        switch (cs.kind) {
-            case layout::horizontal:
-                status = Orvane_add_raw(ctx, k, f.lens_position, f.raw.data(), &cs.cfg, &r.gains);
-                break;
-            case layout::vertical:
-                status = Orvane_add_raw_vertical(ctx, k, f.lens_position, f.raw.data(), &cs.cfg,
-                                                 &r.gains);
-                break;
-            case layout::dual:
-                if (read_frame) {
-                    left = std::move(loaded.left);
-                    right = std::move(loaded.right);
-                } else {
-                    left = f.left;
-                    right = f.right;
-                }
-                status = Orvane_add_raw_2pd(ctx, k, f.lens_position, left.data(), right.data(),
-                                            static_cast<int32_t>(cs.width),
-                                            static_cast<int32_t>(cs.height), cs.black_level,
-                                            &r.gains, static_cast<float>(f.lens_position));
-                break;
-        }
+        const uint32_t status = calls.intake(ctx, k, cs, f, scratch, r.gains);
         r.frame_status.push_back(status);
         r.lens.push_back(f.lens_position);
         if (progress) progress(k, count, f.lens_position, status);
         if (status == ORVANE_HARD_FAILURE) {
             throw std::runtime_error(
-                std::string(cs.kind == layout::vertical ? "Orvane_add_raw_vertical"
-                            : cs.kind == layout::dual   ? "Orvane_add_raw_2pd"
-                                                        : "Orvane_add_raw") +
-                " refused sweep frame " + std::to_string(k) +
+                std::string(calls.intake_name) + " refused sweep frame " + std::to_string(k) +
                 " (hard failure): the window grid, "
                 "the search range or the image size is beyond what the library takes");
         }
@@ -232,9 +152,7 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
                                  std::to_string(cs.settings.sweep_frames) + " sweep frames with " +
                                  std::to_string(cs.settings.trim_frames) + " trimmed at each end");
     }
-    loaded = frame{};
-    left = {};
-    right = {};
+    scratch = frame{};
     try {
         r.state_dump = io::read_file(dump_path);
     } catch (const io::io_error&) {
@@ -247,14 +165,8 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
 
     // The calibration block of the layout, and the curve-of-field block.
     r.block.assign(ORVANE_BLOCK_BUFFER_SIZE, 0);
-    int32_t end = 0;
-    if (cs.kind == layout::vertical) {
-        r.block_writer = "Orvane_get_calibration_block_vertical";
-        end = Orvane_get_calibration_block_vertical(&r.gains, &r.dcc, r.block.data());
-    } else {
-        r.block_writer = "Orvane_get_calibration_block";
-        end = Orvane_get_calibration_block(&r.gains, &r.dcc, r.block.data());
-    }
+    r.block_writer = calls.block_writer_name;
+    const int32_t end = calls.block_writer(&r.gains, &r.dcc, r.block.data());
     if (end < 0 || end >= static_cast<int32_t>(r.block.size())) {
         throw std::runtime_error(r.block_writer + " refused the records");
     }

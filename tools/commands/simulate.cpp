@@ -7,12 +7,12 @@
 #include <memory>
 #include <string>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "io/capture_io.h"
 #include "io/files.h"
 #include "lot.h"
-#include "sim_options.h"
-#include "tuning.h"
+#include "simulation/sim_options.h"
+#include "simulation/tuning.h"
 
 namespace orvane_tool {
 namespace {

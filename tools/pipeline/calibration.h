@@ -39,6 +39,7 @@ struct window_state {
     float dcc_dev_limit = 0.0f;
     uint32_t frame_flags = 0;  // OR of the window's per-frame flags over the sweep
     uint32_t fit_flags = 0;    // the DCC map checks this window fails
+    float pd_range = 0.0f;     // PD spread over the fitted frames (NaN: not checked)
     std::vector<float> pd;     // per frame of the sweep
     std::vector<float> focus;
     std::vector<int16_t> confidence;
@@ -87,8 +88,8 @@ calibration_result run_calibration(const capture_set& capture, const run_options
                                    const frame_reader& read_frame = {});
 
 // Parses a state dump into the per-window fields (sweep of `frames` frames),
-// re-deriving which DCC map check each window fails from the dumped values
-// as the library decides them. Throws io::io_error for a dump of the wrong size.
+// with the DCC map checks each window fails (window_checks.h). Throws
+// io::io_error for a dump of the wrong size.
 void read_state_dump(const std::vector<uint8_t>& dump, const cal_settings& settings, int frames,
                      calibration_result& result);
 

@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "commands.h"
-#include "session.h"
-#include "sim_options.h"
-#include "verification.h"
+#include "commands/commands.h"
+#include "pipeline/calibration_report.h"
+#include "simulation/sim_options.h"
+#include "pipeline/verification.h"
 
 namespace orvane_tool {
 namespace {

@@ -1,10 +1,10 @@
-#include "sim_options.h"
+#include "simulation/sim_options.h"
 
 #include <cstdlib>
 #include <string>
 
 #include "io/capture_io.h"
-#include "tuning.h"
+#include "simulation/tuning.h"
 
 namespace orvane_tool {
 

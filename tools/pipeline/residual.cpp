@@ -1,4 +1,4 @@
-#include "residual.h"
+#include "pipeline/residual.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "io/capture_io.h"
 #include "io/files.h"
-#include "verification.h"
+#include "pipeline/verification.h"
 
 namespace orvane_tool {
 namespace {

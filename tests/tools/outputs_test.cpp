@@ -1,5 +1,5 @@
 // Decoding the library's outputs for the demo's table and summary.
-#include "report.h"
+#include "pipeline/outputs.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "flags.h"
+#include "io/flags.h"
 #include "orvane_state.h"
-#include "run.h"
+#include "pipeline/calibration.h"
 
 namespace orvane_tool {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "capture.h"
-#include "run.h"
+#include "pipeline/calibration.h"
 
 namespace orvane_tool {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "capture.h"
-#include "residual.h"
-#include "run.h"
+#include "pipeline/residual.h"
+#include "pipeline/calibration.h"
 
 namespace orvane_tool {
 

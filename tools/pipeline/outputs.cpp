@@ -1,4 +1,4 @@
-#include "report.h"
+#include "pipeline/outputs.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "flags.h"
+#include "io/flags.h"
 #include "io/fields.h"
 #include "io/files.h"
 #include "io/records.h"

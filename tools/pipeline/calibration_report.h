@@ -7,7 +7,7 @@
 #include <string>
 
 #include "capture.h"
-#include "run.h"
+#include "pipeline/calibration.h"
 
 namespace orvane_tool {
 

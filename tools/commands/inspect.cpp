@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
-#include "flags.h"
+#include "commands/commands.h"
+#include "io/flags.h"
 #include "io/blocks.h"
 #include "io/fields.h"
 #include "io/files.h"

@@ -1,13 +1,13 @@
-#include "session.h"
+#include "pipeline/calibration_report.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "flags.h"
-#include "report.h"
-#include "residual.h"
-#include "run.h"
-#include "tuning.h"
+#include "io/flags.h"
+#include "pipeline/outputs.h"
+#include "pipeline/residual.h"
+#include "pipeline/calibration.h"
+#include "simulation/tuning.h"
 
 namespace orvane_tool {
 

@@ -1,4 +1,4 @@
-#include "tuning.h"
+#include "simulation/tuning.h"
 
 #include <algorithm>
 #include <cstdio>
