@@ -9,7 +9,7 @@ constexpr size_t kMaxTextBytes = 4096;  // PATH_MAX
 }  // namespace
 
 field_reader::field_reader(const json& object, std::string source,
-                           std::initializer_list<std::string_view> known)
+                           std::span<const std::string_view> known)
     : object_(object), source_(std::move(source)) {
     if (!object_.is_object())
         throw io_error(source_ + ": expected a JSON object, got " + shown(object_));

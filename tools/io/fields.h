@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -17,8 +18,11 @@ namespace orvane_tool::io {
 class field_reader {
 public:
     // Rejects anything but an object, and any field not in `known`.
+    field_reader(const json& object, std::string source, std::span<const std::string_view> known);
     field_reader(const json& object, std::string source,
-                 std::initializer_list<std::string_view> known);
+                 std::initializer_list<std::string_view> known)
+        : field_reader(object, std::move(source),
+                       std::span<const std::string_view>(known.begin(), known.size())) {}
 
     bool has(const char* name) const;
     const json& at(const char* name) const;  // throws when missing
