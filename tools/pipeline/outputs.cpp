@@ -51,6 +51,25 @@ io::json summary_json(const capture_set& cs, const calibration_result& r, bool w
     j["frame_flags"] = window_grid(r, [](const window_state& w) { return w.frame_flags; });
     j["fit_flags"] = window_grid(r, [](const window_state& w) { return w.fit_flags; });
     {
+        // What the DCC map's checks compared, window by window (window_checks.h):
+        // not_monotonic: a step against the curve's direction with fit_residual
+        // above residual_limit; pd_range_low: pd_range below min_pd_range ("nan":
+        // too few frames to check); dcc_deviation: |zero_pd_offset_norm| above
+        // dcc_dev_limit; peak_at_end: peak_lens at or beyond the first or last
+        // of lens_positions.
+        const auto value = [&r](float window_state::*m) {
+            return window_grid(r, [m](const window_state& w) { return io::float_json(w.*m); });
+        };
+        io::json checks = io::json::object();
+        checks["residual_limit"] = io::float_json(cs.settings.residual_limit);
+        checks["min_pd_range"] = cs.settings.min_pd_range;
+        checks["fit_residual"] = value(&window_state::fit_residual);
+        checks["pd_range"] = value(&window_state::pd_range);
+        checks["zero_pd_offset_norm"] = value(&window_state::zero_pd_offset_norm);
+        checks["dcc_dev_limit"] = value(&window_state::dcc_dev_limit);
+        j["fit_checks"] = std::move(checks);
+    }
+    {
         io::json res = io::json::object();
         res["median"] = io::float_json(static_cast<float>(a.residual.median));
         res["worst"] = io::float_json(static_cast<float>(a.residual.worst));
