@@ -53,7 +53,7 @@ run_build() {
       >"$d/simulate-lot.txt"
     "$cli" batch "$d/lot" --out "$d/lot-out" --jobs 2 >"$d/batch.txt" 2>&1 || true
     # The Python package: its own calibration of the set, and the report page.
-    (cd "$src/python" && PYTHONDONTWRITEBYTECODE=1 ORVANE_LIBRARY=$lib "$python" - "$d" <<'EOF'
+    (cd "$src/python" && PYTHONDONTWRITEBYTECODE=1 ORVANE_LIBRARY=$lib ORVANE_CLI=$cli "$python" - "$d" <<'EOF'
 import sys
 import orvane
 d = sys.argv[1]

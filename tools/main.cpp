@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     orvane_tool::add_inspect_command(app);
     orvane_tool::add_verify_command(app);
     orvane_tool::add_batch_command(app);
+    orvane_tool::add_capture_command(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -11,6 +11,7 @@ void add_calibrate_command(CLI::App& app);
 void add_inspect_command(CLI::App& app);
 void add_verify_command(CLI::App& app);
 void add_batch_command(CLI::App& app);
+void add_capture_command(CLI::App& app);
 
 // An output folder named "" would resolve to the current folder (or, for
 // paths built beside an input, that input's own folder): a usage error.
