@@ -2,7 +2,7 @@
 #include <exception>
 #include <string>
 
-#include "commands.h"
+#include "commands/commands.h"
 
 // Exit codes: 0 done, 1 an error in the input, the calibration or the
 // outputs (one line on stderr), 2 a command line the tool does not take.
@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     orvane_tool::add_inspect_command(app);
     orvane_tool::add_verify_command(app);
     orvane_tool::add_batch_command(app);
+    orvane_tool::add_capture_command(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

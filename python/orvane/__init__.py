@@ -41,7 +41,7 @@ from .api import (Context, lib_version, lib_features, validate_sensor_cfg, calib
                   calibration_block_horizontal_vertical_without_dcc, read_calibration_block)
 from .files import (BlockError, CalibrationBlock, CurveOfField, StateDump, read_block,
                     read_curve_of_field, read_state_dump)
-from .capture import CaptureSet, Frame, load_capture_set, read_frame, calibrate
+from .capture import CaptureSet, CaptureError, Frame, load_capture_set, calibrate
 
 __version__ = "0.1.0"
 

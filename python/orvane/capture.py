@@ -1,25 +1,22 @@
 """Capture sets as the `orvane` tool reads them (manifest.json with its
-records and frames), and a whole calibration in the tool's host call order.
+records and frames; the tool reads them for the package), and a whole
+calibration in the tool's host call order.
 """
 
 import json
 import os
-import re
+import subprocess
 import tempfile
 from dataclasses import dataclass, field
 
 import numpy as np
 
 from . import api
-from . import constants as C
 from . import records as R
 from .files import read_state_dump
 
-__all__ = ["CaptureSet", "Frame", "CalibrationResult", "load_capture_set", "read_frame",
+__all__ = ["CaptureSet", "Frame", "CalibrationResult", "CaptureError", "load_capture_set",
            "calibrate"]
-
-LAYOUTS = ("horizontal", "vertical", "dual")
-FORMATS = ("raw16", "raw10", "pgm", "png")
 
 
 class CaptureError(ValueError):
@@ -58,112 +55,41 @@ class CaptureSet:
                 f"{', with truth' if self.truth else ''}>")
 
 
-def _format_of(path):
-    name = path.lower()
-    if name.endswith(".pgm"):
-        return "pgm"
-    if name.endswith(".png"):
-        return "png"
-    if name.endswith(".raw10"):
-        return "raw10"
-    return "raw16"
-
-
-def _pgm_header(data, where):
-    m = re.match(rb"P5(?:\s|#[^\n\r]*[\n\r])+(\d+)(?:\s|#[^\n\r]*[\n\r])+(\d+)"
-                 rb"(?:\s|#[^\n\r]*[\n\r])+(\d+)[ \t\n\r]", data)
-    if not m:
-        raise CaptureError(f"{where}: not a binary PGM file with a readable header")
-    return int(m.group(1)), int(m.group(2)), int(m.group(3)), m.end()
-
-
-def read_frame(path, width, height, fmt=None, raw10_stride=0):
-    """A frame file as a height x width uint16 array (raw16, raw10 or pgm)."""
-    path = os.fspath(path)
-    fmt = fmt or _format_of(path)
-    with open(path, "rb") as f:
-        data = f.read()
-    if fmt == "raw16":
-        if len(data) != width * height * 2:
-            raise CaptureError(f"{path}: expected {width} x {height} 16-bit samples "
-                               f"({width * height * 2} bytes), got {len(data)} bytes")
-        return np.frombuffer(data, dtype="<u2").astype(np.uint16).reshape(height, width)
-    if fmt == "raw10":
-        line = (width * 5 + 3) // 4
-        stride = raw10_stride or line
-        if stride < line or len(data) != stride * height:
-            raise CaptureError(f"{path}: expected {width} x {height} RAW10 pixels with a "
-                               f"{stride}-byte stride ({stride * height} bytes), got {len(data)}")
-        lines = np.frombuffer(data, dtype=np.uint8).reshape(height, stride)
-        full = width // 4
-        out = np.empty((height, width), dtype=np.uint16)
-        groups = lines[:, :full * 5].reshape(height, full, 5).astype(np.uint16)
-        for i in range(4):
-            out[:, i:full * 4:4] = (groups[:, :, i] << 2) | ((groups[:, :, 4] >> (2 * i)) & 3)
-        k = width - full * 4
-        if k:
-            tail = lines[:, full * 5:full * 5 + k + 1].astype(np.uint16)
-            for i in range(k):
-                out[:, full * 4 + i] = (tail[:, i] << 2) | ((tail[:, k] >> (2 * i)) & 3)
-        return out
-    if fmt == "pgm":
-        w, h, maxval, start = _pgm_header(data, path)
-        if (w, h) != (width, height):
-            raise CaptureError(f"{path}: image is {w}x{h}, expected {width}x{height}")
-        dtype = ">u2" if maxval > 255 else "u1"
-        count = width * height
-        if len(data) - start != count * np.dtype(dtype).itemsize:
-            raise CaptureError(f"{path}: sample bytes do not match a {w}x{h} PGM")
-        samples = np.frombuffer(data, dtype=dtype, offset=start).astype(np.uint16)
-        if samples.size and int(samples.max()) > maxval:
-            raise CaptureError(f"{path}: a sample exceeds the maxval {maxval}")
-        return samples.reshape(height, width)
-    raise CaptureError(f"{path}: {fmt} frames are not read from Python; write the set with "
-                       "--format raw16, raw10 or pgm")
-
-
-def load_capture_set(manifest):
-    """Loads a capture set from its manifest.json (as `orvane simulate` writes it)."""
-    manifest = os.fspath(manifest)
-    folder = os.path.dirname(os.path.abspath(manifest))
-    with open(manifest, encoding="utf-8") as f:
-        doc = json.load(f)
-
-    def beside(name):
-        return name if os.path.isabs(name) else os.path.join(folder, name)
-
-    layout = doc.get("layout")
-    if layout not in LAYOUTS:
-        raise CaptureError(f"{manifest}: field 'layout': expected one of {LAYOUTS}, got "
-                           f"{layout!r}")
-    settings = R.cal_settings.load(beside(doc["settings"]))
-    limits = R.gain_limits.load(beside(doc["limits"]))
-    sensor = None
-    if layout == "dual":
-        width, height, black = int(doc["width"]), int(doc["height"]), int(doc["black_level"])
-    else:
-        sensor = R.sensor_cfg.load(beside(doc["sensor"]))
-        width, height, black = sensor.image_width, sensor.image_height, sensor.black_level
-    fmt = doc.get("format")
-    stride = int(doc.get("raw10_stride", 0))
-
-    def frame(entry):
-        def image(name):
-            return read_frame(beside(name), width, height, fmt, stride)
-        lens = int(entry.get("lens_position", 0))
-        if layout == "dual":
-            return Frame(lens, left=image(entry["left"]), right=image(entry["right"]))
-        return Frame(lens, raw=image(entry["file"]))
-
-    frames = [frame(e) for e in doc["frames"]]
-    if not 1 <= len(frames) <= C.FRAME_SLOTS:
-        raise CaptureError(f"{manifest}: field 'frames': expected 1 to {C.FRAME_SLOTS} frames")
-    truth = None
-    if "truth" in doc:
-        with open(beside(doc["truth"]), encoding="utf-8") as f:
-            truth = json.load(f)
-    return CaptureSet(layout, settings, limits, sensor, width, height, black, frame(doc["flat"]),
-                      frames, truth)
+def load_capture_set(manifest, cli=None, any_order=False):
+    """Loads a capture set from its manifest.json. The `orvane` tool reads it
+    (`orvane capture`: cli=, else ORVANE_CLI, else `orvane` on the PATH) exactly
+    as `orvane calibrate` does, with every record check and frame format (PNG
+    included), so that the package and the tool take and refuse the same sets.
+    A verification set's lens positions may come in any order (`any_order`)."""
+    from .batch import BatchError, find_cli
+    try:
+        tool = find_cli(cli)
+    except BatchError as e:
+        raise CaptureError(str(e)) from None
+    args = [tool, "capture", os.fspath(manifest)] + (["--any-order"] if any_order else [])
+    proc = subprocess.run(args, capture_output=True)
+    if proc.returncode != 0:
+        message = proc.stderr.decode(errors="replace").strip()
+        raise CaptureError(message.removeprefix("orvane: ") or
+                           f"orvane capture exited {proc.returncode}")
+    end = proc.stdout.index(b"\n")
+    head = json.loads(proc.stdout[:end])
+    layout, width, height = head["layout"], int(head["width"]), int(head["height"])
+    names = head["images"].split()
+    samples = np.frombuffer(proc.stdout, dtype="<u2", offset=end + 1).astype(np.uint16)
+    per_frame = len(names) * width * height
+    lens = [int(head["flat_lens_position"])] + [int(v) for v in head["lens_positions"]]
+    if samples.size != per_frame * len(lens):
+        raise CaptureError(f"{manifest}: orvane capture wrote {samples.size} samples, "
+                           f"expected {per_frame * len(lens)}")
+    frames = []
+    for k, position in enumerate(lens):
+        images = samples[k * per_frame:(k + 1) * per_frame].reshape(len(names), height, width)
+        frames.append(Frame(position, **dict(zip(names, images))))
+    sensor = R.sensor_cfg.from_json(head["sensor"]) if "sensor" in head else None
+    return CaptureSet(layout, R.cal_settings.from_json(head["settings"]),
+                      R.gain_limits.from_json(head["limits"]), sensor, width, height,
+                      int(head["black_level"]), frames[0], frames[1:], head.get("truth"))
 
 
 @dataclass

@@ -7,10 +7,10 @@
 #include <map>
 #include <vector>
 
-#include "report.h"
-#include "run.h"
+#include "pipeline/outputs.h"
+#include "pipeline/calibration.h"
 #include "sim.h"
-#include "tuning.h"
+#include "simulation/tuning.h"
 
 namespace orvane_tool {
 namespace {

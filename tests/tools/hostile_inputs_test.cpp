@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <string>
 
@@ -286,6 +287,47 @@ TEST(HostileSettings, TwoFrameSweepWithoutTrimCalibrates) {
     const uint32_t checks =
         ORVANE_NOT_MONOTONIC | ORVANE_PD_RANGE_LOW | ORVANE_DCC_DEVIATION | ORVANE_PEAK_AT_END;
     EXPECT_EQ(fit, summary["dcc_status"].get<uint32_t>() & checks);
+}
+
+// summary.json carries what each window's DCC map checks compared, so that a
+// reader can show why a window is flagged without redoing the checks: every
+// flag follows from the values written beside it.
+TEST(SummaryFitChecks, EachWindowsFlagsFollowFromTheValuesWritten) {
+    const capture_set_files files("horizontal", "raw16");
+    files.edit("settings.json", [](json& s) {
+        s["min_pd_range"] = 20;  // some windows' spread falls short
+        for (json& limit : s["dcc_dev_limit"]) limit = 0.02f;
+    });
+    const io_test::cli_result r = run_limited("calibrate " + quoted(files.set("manifest.json")) +
+                                              " --out " + quoted(files.dir / "out"));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const json summary = orvane_tool::io::read_json_file(files.dir / "out/summary.json");
+    const json& c = summary["fit_checks"];
+    const json& lens = summary["lens_positions"];
+    uint32_t seen = 0;
+    for (size_t row = 0; row < summary["fit_flags"].size(); ++row) {
+        for (size_t col = 0; col < summary["fit_flags"][row].size(); ++col) {
+            const uint32_t flags = summary["fit_flags"][row][col].get<uint32_t>();
+            const auto at = [&](const char* key) { return c[key][row][col].get<double>(); };
+            const int peak = summary["peak_lens"][row][col].get<int>();
+            SCOPED_TRACE("window " + std::to_string(row) + "," + std::to_string(col));
+            EXPECT_EQ((flags & ORVANE_PD_RANGE_LOW) != 0,
+                      c["min_pd_range"].get<double>() > at("pd_range"));
+            EXPECT_EQ((flags & ORVANE_DCC_DEVIATION) != 0,
+                      std::fabs(at("zero_pd_offset_norm")) > at("dcc_dev_limit"));
+            EXPECT_EQ((flags & ORVANE_PEAK_AT_END) != 0,
+                      peak <= lens.front().get<int>() || peak >= lens.back().get<int>());
+            if (flags & ORVANE_NOT_MONOTONIC)
+                EXPECT_GT(at("fit_residual"), c["residual_limit"].get<double>());
+            seen |= flags;
+        }
+    }
+    // Both edited checks fired somewhere, and the map's status is their OR.
+    EXPECT_TRUE(seen & ORVANE_PD_RANGE_LOW);
+    EXPECT_TRUE(seen & ORVANE_DCC_DEVIATION);
+    EXPECT_EQ(seen, summary["dcc_status"].get<uint32_t>() &
+                        (ORVANE_NOT_MONOTONIC | ORVANE_PD_RANGE_LOW | ORVANE_DCC_DEVIATION |
+                         ORVANE_PEAK_AT_END));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "tuning.h"
+#include "simulation/tuning.h"
 
 namespace orvane_sim {
 namespace {

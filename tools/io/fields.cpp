@@ -4,32 +4,12 @@
 
 namespace orvane_tool::io {
 
-json float_json(float v) {
-    if (std::isnan(v)) return "nan";
-    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    return json(v);
-}
-
-std::string shown(const json& v) {
-    // Escaped to ASCII, so a value never breaks the message's one line.
-    std::string s = v.dump(-1, ' ', true, json::error_handler_t::replace);
-    if (s.size() > 40) s = s.substr(0, 37) + "...";
-    return s;
-}
-
 namespace {
 constexpr size_t kMaxTextBytes = 4096;  // PATH_MAX
 }  // namespace
 
-std::string shown_key(const std::string& key) {
-    std::string s = json(key).dump(-1, ' ', true, json::error_handler_t::replace);
-    s = s.substr(1, s.size() - 2);
-    if (s.size() > 40) s = s.substr(0, 37) + "...";
-    return s;
-}
-
 field_reader::field_reader(const json& object, std::string source,
-                           std::initializer_list<std::string_view> known)
+                           std::span<const std::string_view> known)
     : object_(object), source_(std::move(source)) {
     if (!object_.is_object())
         throw io_error(source_ + ": expected a JSON object, got " + shown(object_));

@@ -7,27 +7,22 @@
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 
-#include "io/files.h"
-#include "io/records.h"
+#include "io/json.h"
 
 namespace orvane_tool::io {
-
-// JSON form of a float: a number, or "nan" / "inf" / "-inf".
-json float_json(float v);
-
-// A value for an error message, shortened when long.
-std::string shown(const json& v);
-// A key for an error message: escaped, unquoted, shortened when long.
-std::string shown_key(const std::string& key);
 
 class field_reader {
 public:
     // Rejects anything but an object, and any field not in `known`.
+    field_reader(const json& object, std::string source, std::span<const std::string_view> known);
     field_reader(const json& object, std::string source,
-                 std::initializer_list<std::string_view> known);
+                 std::initializer_list<std::string_view> known)
+        : field_reader(object, std::move(source),
+                       std::span<const std::string_view>(known.begin(), known.size())) {}
 
     bool has(const char* name) const;
     const json& at(const char* name) const;  // throws when missing
@@ -98,17 +93,5 @@ private:
     const json& object_;
     std::string source_;
 };
-
-// Appends a row-major grid of cols x rows values as rows of arrays.
-template <class T, class F>
-json grid_json(const T* values, size_t cols, size_t rows, F&& convert) {
-    json grid = json::array();
-    for (size_t r = 0; r < rows; ++r) {
-        json row = json::array();
-        for (size_t c = 0; c < cols; ++c) row.push_back(convert(values[r * cols + c]));
-        grid.push_back(std::move(row));
-    }
-    return grid;
-}
 
 }  // namespace orvane_tool::io

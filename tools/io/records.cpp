@@ -1,12 +1,16 @@
 #include "io/records.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <iterator>
+#include <string_view>
 #include <cstring>
 #include <optional>
 #include <set>
 
 #include "io/fields.h"
+#include "io/record_fields.h"
 
 namespace orvane_tool::io {
 
@@ -71,22 +75,6 @@ json float_list(const float* values, size_t capacity, size_t minimum) {
     return list;
 }
 
-template <class T>
-json list_of(const T* values, size_t n) {
-    json list = json::array();
-    for (size_t k = 0; k < n; ++k) list.push_back(values[k]);
-    return list;
-}
-
-bool any_nonzero(const uint8_t* bytes, size_t n) {
-    return std::any_of(bytes, bytes + n, [](uint8_t b) { return b != 0; });
-}
-
-template <class T>
-void reserved_bytes(const field_reader& f, const char* name, T (&out)[3]) {
-    if (f.has(name)) f.get_array(name, out, 3);
-}
-
 size_t cells_of(uint32_t cols, uint32_t rows) { return size_t{cols} * size_t{rows}; }
 
 template <class Record>
@@ -110,351 +98,271 @@ bool is_json_name(const std::string& path) { return extension_of(path) == ".json
 
 }  // namespace
 
+// ---- One table of fields per record (record_fields.h) --------------------------
+
 namespace {
 
-// Records nest three levels deep; a deeper document is refused while it is
-// parsed, so that nothing built from it (messages, copies) recurses without bound.
-constexpr int kMaxJsonDepth = 16;
+using namespace record_fields;
 
-// A refusal raised inside the parser's callback.
-struct json_refusal {
-    std::string why;
+// ---- sensor_cfg ------------------------------------------------------------
+
+const char* const kHorizontalNames[4] = {"left_x", "left_y", "right_x", "right_y"};
+const char* const kVerticalNames[4] = {"v_left_x", "v_left_y", "v_right_x", "v_right_y"};
+
+const field<sensor_cfg> kSensorFields[] = {
+    reserved_words<&sensor_cfg::reserved0>("reserved0"),
+    integer<&sensor_cfg::image_width>("image_width"),
+    integer<&sensor_cfg::image_height>("image_height"),
+    integer<&sensor_cfg::black_level>("black_level"),
+    reserved<&sensor_cfg::reserved1>("reserved1"),
+    integer<&sensor_cfg::block_width>("block_width"),
+    integer<&sensor_cfg::block_height>("block_height"),
+    integer<&sensor_cfg::margin_x>("margin_x"),
+    integer<&sensor_cfg::margin_y>("margin_y"),
+    integer_in<&sensor_cfg::pair_count, 0, ORVANE_MAX_PD_PAIRS>("pair_count"),
+    {{kHorizontalNames[0], kHorizontalNames[1], kHorizontalNames[2], kHorizontalNames[3]},
+     [](json& j, const sensor_cfg& c, const char*) {
+         const uint16_t* const t[4] = {c.left_x, c.left_y, c.right_x, c.right_y};
+         write_layout(j, c.pair_count, kHorizontalNames, t);
+     },
+     [](const field_reader& f, sensor_cfg& c, const char*) {
+         read_layout(f, c.pair_count,
+                     {{kHorizontalNames[0], kHorizontalNames[1], kHorizontalNames[2],
+                       kHorizontalNames[3]},
+                      {c.left_x, c.left_y, c.right_x, c.right_y}});
+     }},
+    {{kVerticalNames[0], kVerticalNames[1], kVerticalNames[2], kVerticalNames[3]},
+     [](json& j, const sensor_cfg& c, const char*) {
+         const uint16_t* const t[4] = {c.v_left_x, c.v_left_y, c.v_right_x, c.v_right_y};
+         write_layout(j, c.pair_count, kVerticalNames, t);
+     },
+     [](const field_reader& f, sensor_cfg& c, const char*) {
+         read_layout(f, c.pair_count,
+                     {{kVerticalNames[0], kVerticalNames[1], kVerticalNames[2], kVerticalNames[3]},
+                      {c.v_left_x, c.v_left_y, c.v_right_x, c.v_right_y}});
+     }},
+    integer<&sensor_cfg::bayer_channel>("bayer_channel"),
+};
+
+// ---- cal_settings -----------------------------------------------------------
+
+size_t windows_of(const cal_settings& s) {
+    return static_cast<size_t>(std::max(0, int{s.win_rows}) * std::max(0, int{s.win_cols}));
+}
+
+const field<cal_settings> kSettingsFields[] = {
+    integer<&cal_settings::dump_tag>("dump_tag"),
+    integer<&cal_settings::focus_abs_sum>("focus_abs_sum"),
+    integer<&cal_settings::focus_tapered>("focus_tapered"),
+    integer<&cal_settings::gain_rows>("gain_rows"),
+    integer<&cal_settings::gain_cols>("gain_cols"),
+    integer<&cal_settings::gain_shift>("gain_shift"),
+    integer<&cal_settings::win_rows>("win_rows"),
+    integer<&cal_settings::win_cols>("win_cols"),
+    integer<&cal_settings::dcc_shift>("dcc_shift"),
+    reserved_words<&cal_settings::reserved0>("reserved0"),
+    {{"filter_taps"},
+     [](json& j, const cal_settings& s, const char* n) {
+         j[n] = float_list(s.filter_taps, ORVANE_MAX_FILTER_TAPS, s.filter_tap_count);
+     },
+     [](const field_reader& f, cal_settings& s, const char* n) {
+         f.get_float_array(n, s.filter_taps, ORVANE_MAX_FILTER_TAPS);
+     }},
+    {{"filter_tap_count"},
+     [](json& j, const cal_settings& s, const char* n) { j[n] = s.filter_tap_count; },
+     [](const field_reader& f, cal_settings& s, const char* n) {
+         s.filter_tap_count = f.get<uint8_t>(n, 0, ORVANE_MAX_FILTER_TAPS);
+         const size_t taps = f.at("filter_taps").size();
+         if (s.filter_tap_count > taps)
+             f.fail(n, std::to_string(s.filter_tap_count) + " taps used, but filter_taps has " +
+                           std::to_string(taps) + " entries");
+     }},
+    integer<&cal_settings::sweep_frames>("sweep_frames"),
+    integer<&cal_settings::max_shift>("max_shift"),
+    integer<&cal_settings::trim_frames>("trim_frames"),
+    integer<&cal_settings::min_pd_range>("min_pd_range"),
+    reserved_words<&cal_settings::reserved1>("reserved1"),
+    real<&cal_settings::win_margin>("win_margin"),
+    {{"dcc_dev_limit"},
+     [](json& j, const cal_settings& s, const char* n) {
+         j[n] = float_list(s.dcc_dev_limit, ORVANE_MAX_DCC_WINDOWS, windows_of(s));
+     },
+     [](const field_reader& f, cal_settings& s, const char* n) {
+         const size_t limits = f.get_float_array(n, s.dcc_dev_limit, ORVANE_MAX_DCC_WINDOWS);
+         // A grid beyond the record's 48 limits is refused by the capture-set
+         // checks, which name the grid rather than the limits.
+         if (s.win_rows > 0 && s.win_cols > 0) {
+             const size_t windows = size_t(s.win_rows) * size_t(s.win_cols);
+             if (windows <= ORVANE_MAX_DCC_WINDOWS && limits < windows)
+                 f.fail(n, "has " + std::to_string(limits) + " entries, fewer than the " +
+                               std::to_string(windows) + " windows of the grid");
+         }
+     }},
+    real<&cal_settings::residual_limit>("residual_limit"),
+    integer<&cal_settings::pd_pitch_2pd>("pd_pitch_2pd"),
+    reserved_words<&cal_settings::reserved2>("reserved2"),
+    real<&cal_settings::lens_min>("lens_min"),
+    real<&cal_settings::lens_max>("lens_max"),
+};
+
+// ---- gain_limits --------------------------------------------------------------
+
+const field<gain_limits> kLimitsFields[] = {
+    integer<&gain_limits::max_gain>("max_gain"),
+    integer<&gain_limits::min_level>("min_level"),
+    integer<&gain_limits::max_level>("max_level"),
+    integer<&gain_limits::level_window>("level_window"),
+};
+
+// ---- gainmap and dccmap ---------------------------------------------------------
+
+// A table of the map's cols x rows cells, as a grid.
+template <auto M>
+field<gainmap> gain_table(const char* name) {
+    return {{name},
+            [](json& j, const gainmap& m, const char* n) {
+                j[n] = grid_json(m.*M, m.cols, m.rows, [](uint16_t v) { return v; });
+            },
+            [](const field_reader& f, gainmap& m, const char* n) {
+                f.get_grid(n, m.*M, m.cols, m.rows);
+            }};
+}
+
+const field<gainmap> kGainmapFields[] = {
+    integer<&gainmap::version>("version"),
+    reserved<&gainmap::reserved>("reserved"),
+    integer<&gainmap::cols>("cols"),
+    {{"rows"},
+     [](json& j, const gainmap& m, const char* n) { j[n] = m.rows; },
+     [](const field_reader& f, gainmap& m, const char* n) {
+         m.rows = f.get<uint16_t>(n);
+         if (cells_of(m.cols, m.rows) > ORVANE_MAX_GAIN_CELLS)
+             f.fail(n, std::to_string(m.cols) + " x " + std::to_string(m.rows) +
+                           " cells exceed the " + std::to_string(ORVANE_MAX_GAIN_CELLS) +
+                           " of the tables");
+     }},
+    gain_table<&gainmap::left>("left"),
+    gain_table<&gainmap::right>("right"),
+    // The vertical tables are optional together.
+    {{"left_v", "right_v"},
+     [](json& j, const gainmap& m, const char*) {
+         const auto same = [](uint16_t v) { return v; };
+         j["left_v"] = grid_json(m.left_v, m.cols, m.rows, same);
+         j["right_v"] = grid_json(m.right_v, m.cols, m.rows, same);
+     },
+     [](const field_reader& f, gainmap& m, const char*) {
+         if (f.has("left_v") || f.has("right_v")) {
+             f.get_grid("left_v", m.left_v, m.cols, m.rows);
+             f.get_grid("right_v", m.right_v, m.cols, m.rows);
+         }
+     }},
+};
+
+const field<dccmap> kDccmapFields[] = {
+    integer<&dccmap::version>("version"),
+    reserved<&dccmap::reserved>("reserved"),
+    integer<&dccmap::dcc_shift>("dcc_shift"),
+    integer<&dccmap::win_cols>("win_cols"),
+    {{"win_rows"},
+     [](json& j, const dccmap& m, const char* n) { j[n] = m.win_rows; },
+     [](const field_reader& f, dccmap& m, const char* n) {
+         m.win_rows = f.get<uint16_t>(n);
+         if (cells_of(m.win_cols, m.win_rows) > ORVANE_MAX_DCC_WINDOWS)
+             f.fail(n, std::to_string(m.win_cols) + " x " + std::to_string(m.win_rows) +
+                           " windows exceed the " + std::to_string(ORVANE_MAX_DCC_WINDOWS) +
+                           " of the record");
+     }},
+    {{"dcc"},
+     [](json& j, const dccmap& m, const char* n) {
+         j[n] = grid_json(m.dcc, m.win_cols, m.win_rows, [](int16_t v) { return v; });
+     },
+     [](const field_reader& f, dccmap& m, const char* n) {
+         f.get_grid(n, m.dcc, m.win_cols, m.win_rows);
+     }},
+};
+
+// ---- ground truth ------------------------------------------------------------------
+
+// A grid of the truth's window grid, of floats.
+template <auto M>
+field<ground_truth> truth_grid(const char* name) {
+    return {{name},
+            [](json& j, const ground_truth& t, const char* n) {
+                j[n] = grid_json((t.*M).data(), size_t(t.win_cols), size_t(t.win_rows),
+                                 [](float v) { return float_json(v); });
+            },
+            [](const field_reader& f, ground_truth& t, const char* n) {
+                auto& values = t.*M;
+                values.resize(size_t(t.win_rows) * size_t(t.win_cols));
+                f.get_float_grid(n, values.data(), size_t(t.win_cols), size_t(t.win_rows));
+            }};
+}
+
+const field<ground_truth> kTruthFields[] = {
+    integer_in<&ground_truth::win_rows, 0, ORVANE_MAX_WINDOWS>("win_rows"),
+    {{"win_cols"},
+     [](json& j, const ground_truth& t, const char* n) { j[n] = t.win_cols; },
+     [](const field_reader& f, ground_truth& t, const char* n) {
+         t.win_cols = f.get<int>(n, 0, ORVANE_MAX_WINDOWS);
+         if (t.win_rows * t.win_cols > ORVANE_MAX_WINDOWS)
+             f.fail(n, std::to_string(t.win_cols) + " x " + std::to_string(t.win_rows) +
+                           " windows exceed " + std::to_string(ORVANE_MAX_WINDOWS));
+     }},
+    integer<&ground_truth::lens_step>("lens_step"),
+    truth_grid<&ground_truth::dcc>("dcc"),
+    truth_grid<&ground_truth::in_focus_lens>("in_focus_lens"),
+    // Absent from truths written before it was recorded.
+    {{"zero_pd_offset"},
+     [](json& j, const ground_truth& t, const char* n) {
+         if (t.zero_pd_offset.size() == t.dcc.size())
+             j[n] = grid_json(t.zero_pd_offset.data(), size_t(t.win_cols), size_t(t.win_rows),
+                              [](float v) { return float_json(v); });
+     },
+     [](const field_reader& f, ground_truth& t, const char* n) {
+         if (!f.has(n)) return;
+         t.zero_pd_offset.resize(size_t(t.win_rows) * size_t(t.win_cols));
+         f.get_float_grid(n, t.zero_pd_offset.data(), size_t(t.win_cols), size_t(t.win_rows));
+     }},
 };
 
 }  // namespace
 
-json parse_json(const std::string& text, const std::string& source) {
-    // Keys seen so far in each open object; arrays hold no set.
-    std::vector<std::optional<std::set<std::string>>> open;
-    const json::parser_callback_t check = [&open](int, json::parse_event_t event, json& parsed) {
-        switch (event) {
-            case json::parse_event_t::object_start:
-            case json::parse_event_t::array_start:
-                if (open.size() >= kMaxJsonDepth)
-                    throw json_refusal{"nested more than " + std::to_string(kMaxJsonDepth) +
-                                       " levels deep"};
-                open.emplace_back();
-                if (event == json::parse_event_t::object_start) open.back().emplace();
-                break;
-            case json::parse_event_t::object_end:
-            case json::parse_event_t::array_end:
-                if (!open.empty()) open.pop_back();
-                break;
-            case json::parse_event_t::key:
-                if (!open.empty() && open.back() &&
-                    !open.back()->insert(parsed.get_ref<const std::string&>()).second)
-                    throw json_refusal{"duplicate key '" +
-                                       shown_key(parsed.get_ref<const std::string&>()) + "'"};
-                break;
-            case json::parse_event_t::value:
-                break;
-        }
-        return true;
-    };
-    try {
-        return json::parse(text, check);
-    } catch (const json_refusal& r) {
-        throw io_error(source + ": invalid JSON: " + r.why);
-    } catch (const json::exception& e) {
-        // Drop the library's "[json.exception.parse_error.101] " tag, and keep
-        // the line short: the token it quotes may be the whole file.
-        std::string what = e.what();
-        const size_t close = what.find("] ");
-        if (what.rfind("[json.exception.", 0) == 0 && close != std::string::npos)
-            what = what.substr(close + 2);
-        if (what.size() > 200) what = what.substr(0, 197) + "...";
-        throw io_error(source + ": invalid JSON: " + what);
-    }
-}
-
-json read_json_file(const std::string& path) {
-    const std::vector<uint8_t> bytes = read_file(path, kMaxJsonFileBytes, "a JSON file");
-    return parse_json(std::string(bytes.begin(), bytes.end()), path);
-}
-
-namespace {
-
-bool is_scalar(const json& v) { return !v.is_array() && !v.is_object(); }
-
-// Two-space indentation like dump(2), but arrays of plain values stay on one
-// line, so grids read as rows.
-void append_json(std::string& out, const json& v, size_t indent) {
-    const std::string inner(indent + 2, ' ');
-    if (v.is_object() && !v.empty()) {
-        out += "{\n";
-        size_t i = 0;
-        for (const auto& item : v.items()) {
-            out += inner + json(item.key()).dump() + ": ";
-            append_json(out, item.value(), indent + 2);
-            out += ++i < v.size() ? ",\n" : "\n";
-        }
-        out += std::string(indent, ' ') + "}";
-    } else if (v.is_array() && !v.empty()) {
-        if (std::all_of(v.begin(), v.end(), is_scalar)) {
-            out += "[";
-            for (size_t k = 0; k < v.size(); ++k) out += (k ? ", " : "") + v[k].dump();
-            out += "]";
-            return;
-        }
-        out += "[\n";
-        for (size_t k = 0; k < v.size(); ++k) {
-            out += inner;
-            append_json(out, v[k], indent + 2);
-            out += k + 1 < v.size() ? ",\n" : "\n";
-        }
-        out += std::string(indent, ' ') + "]";
-    } else {
-        out += v.dump();
-    }
-}
-
-}  // namespace
-
-std::string json_text(const json& value) {
-    std::string out;
-    append_json(out, value, 0);
-    return out + "\n";
-}
-
-void write_json_file(const std::string& path, const json& value) {
-    write_file_atomic(path, json_text(value));
-}
-
-// ---- sensor_cfg ------------------------------------------------------------
-
-namespace {
-const char* const kHorizontalNames[4] = {"left_x", "left_y", "right_x", "right_y"};
-const char* const kVerticalNames[4] = {"v_left_x", "v_left_y", "v_right_x", "v_right_y"};
-}  // namespace
-
-json to_json(const sensor_cfg& c) {
-    json j = json::object();
-    if (c.reserved0[0] != 0 || c.reserved0[1] != 0) j["reserved0"] = list_of(c.reserved0, 2);
-    j["image_width"] = c.image_width;
-    j["image_height"] = c.image_height;
-    j["black_level"] = c.black_level;
-    if (c.reserved1 != 0) j["reserved1"] = c.reserved1;
-    j["block_width"] = c.block_width;
-    j["block_height"] = c.block_height;
-    j["margin_x"] = c.margin_x;
-    j["margin_y"] = c.margin_y;
-    j["pair_count"] = c.pair_count;
-    const uint16_t* const h[4] = {c.left_x, c.left_y, c.right_x, c.right_y};
-    const uint16_t* const v[4] = {c.v_left_x, c.v_left_y, c.v_right_x, c.v_right_y};
-    write_layout(j, c.pair_count, kHorizontalNames, h);
-    write_layout(j, c.pair_count, kVerticalNames, v);
-    j["bayer_channel"] = c.bayer_channel;
-    return j;
-}
-
+json to_json(const sensor_cfg& c) { return write_fields(c, kSensorFields); }
 sensor_cfg sensor_cfg_from_json(const json& value, const std::string& source) {
-    const field_reader f(
-        value, source,
-        {"reserved0", "image_width", "image_height", "black_level", "reserved1", "block_width",
-         "block_height", "margin_x", "margin_y", "pair_count", "left_x", "left_y", "right_x",
-         "right_y", "v_left_x", "v_left_y", "v_right_x", "v_right_y", "bayer_channel"});
-    sensor_cfg c{};
-    if (f.has("reserved0")) f.get_array("reserved0", c.reserved0, 2);
-    c.image_width = f.get<uint16_t>("image_width");
-    c.image_height = f.get<uint16_t>("image_height");
-    c.black_level = f.get<uint16_t>("black_level");
-    if (f.has("reserved1")) c.reserved1 = f.get<uint16_t>("reserved1");
-    c.block_width = f.get<uint16_t>("block_width");
-    c.block_height = f.get<uint16_t>("block_height");
-    c.margin_x = f.get<uint16_t>("margin_x");
-    c.margin_y = f.get<uint16_t>("margin_y");
-    c.pair_count = f.get<uint16_t>("pair_count", 0, ORVANE_MAX_PD_PAIRS);
-    read_layout(
-        f, c.pair_count,
-        {{kHorizontalNames[0], kHorizontalNames[1], kHorizontalNames[2], kHorizontalNames[3]},
-         {c.left_x, c.left_y, c.right_x, c.right_y}});
-    read_layout(f, c.pair_count,
-                {{kVerticalNames[0], kVerticalNames[1], kVerticalNames[2], kVerticalNames[3]},
-                 {c.v_left_x, c.v_left_y, c.v_right_x, c.v_right_y}});
-    c.bayer_channel = f.get<uint16_t>("bayer_channel");
-    return c;
+    return read_fields(value, source, kSensorFields);
 }
 
-// ---- cal_settings -----------------------------------------------------------
-
-json to_json(const cal_settings& s) {
-    json j = json::object();
-    j["dump_tag"] = s.dump_tag;
-    j["focus_abs_sum"] = s.focus_abs_sum;
-    j["focus_tapered"] = s.focus_tapered;
-    j["gain_rows"] = s.gain_rows;
-    j["gain_cols"] = s.gain_cols;
-    j["gain_shift"] = s.gain_shift;
-    j["win_rows"] = s.win_rows;
-    j["win_cols"] = s.win_cols;
-    j["dcc_shift"] = s.dcc_shift;
-    if (any_nonzero(s.reserved0, 3)) j["reserved0"] = list_of(s.reserved0, 3);
-    j["filter_taps"] = float_list(s.filter_taps, ORVANE_MAX_FILTER_TAPS, s.filter_tap_count);
-    j["filter_tap_count"] = s.filter_tap_count;
-    j["sweep_frames"] = s.sweep_frames;
-    j["max_shift"] = s.max_shift;
-    j["trim_frames"] = s.trim_frames;
-    j["min_pd_range"] = s.min_pd_range;
-    if (any_nonzero(s.reserved1, 3)) j["reserved1"] = list_of(s.reserved1, 3);
-    j["win_margin"] = float_json(s.win_margin);
-    const int windows = std::max(0, int{s.win_rows}) * std::max(0, int{s.win_cols});
-    j["dcc_dev_limit"] =
-        float_list(s.dcc_dev_limit, ORVANE_MAX_DCC_WINDOWS, static_cast<size_t>(windows));
-    j["residual_limit"] = float_json(s.residual_limit);
-    j["pd_pitch_2pd"] = s.pd_pitch_2pd;
-    if (any_nonzero(s.reserved2, 3)) j["reserved2"] = list_of(s.reserved2, 3);
-    j["lens_min"] = float_json(s.lens_min);
-    j["lens_max"] = float_json(s.lens_max);
-    return j;
-}
-
+json to_json(const cal_settings& s) { return write_fields(s, kSettingsFields); }
 cal_settings settings_from_json(const json& value, const std::string& source) {
-    const field_reader f(
-        value, source,
-        {"dump_tag",     "focus_abs_sum",    "focus_tapered", "gain_rows",     "gain_cols",
-         "gain_shift",   "win_rows",         "win_cols",      "dcc_shift",     "reserved0",
-         "filter_taps",  "filter_tap_count", "sweep_frames",  "max_shift",     "trim_frames",
-         "min_pd_range", "reserved1",        "win_margin",    "dcc_dev_limit", "residual_limit",
-         "pd_pitch_2pd", "reserved2",        "lens_min",      "lens_max"});
-    cal_settings s{};
-    s.dump_tag = f.get<int8_t>("dump_tag");
-    s.focus_abs_sum = f.get<uint8_t>("focus_abs_sum");
-    s.focus_tapered = f.get<uint8_t>("focus_tapered");
-    s.gain_rows = f.get<int8_t>("gain_rows");
-    s.gain_cols = f.get<int8_t>("gain_cols");
-    s.gain_shift = f.get<int8_t>("gain_shift");
-    s.win_rows = f.get<int8_t>("win_rows");
-    s.win_cols = f.get<int8_t>("win_cols");
-    s.dcc_shift = f.get<int8_t>("dcc_shift");
-    reserved_bytes(f, "reserved0", s.reserved0);
-    const size_t taps = f.get_float_array("filter_taps", s.filter_taps, ORVANE_MAX_FILTER_TAPS);
-    s.filter_tap_count = f.get<uint8_t>("filter_tap_count", 0, ORVANE_MAX_FILTER_TAPS);
-    if (s.filter_tap_count > taps)
-        f.fail("filter_tap_count", std::to_string(s.filter_tap_count) +
-                                       " taps used, but filter_taps has " + std::to_string(taps) +
-                                       " entries");
-    s.sweep_frames = f.get<int8_t>("sweep_frames");
-    s.max_shift = f.get<int8_t>("max_shift");
-    s.trim_frames = f.get<int8_t>("trim_frames");
-    s.min_pd_range = f.get<int8_t>("min_pd_range");
-    reserved_bytes(f, "reserved1", s.reserved1);
-    s.win_margin = f.get_float("win_margin");
-    const size_t limits =
-        f.get_float_array("dcc_dev_limit", s.dcc_dev_limit, ORVANE_MAX_DCC_WINDOWS);
-    // A grid beyond the record's 48 limits is refused by the capture-set
-    // checks, which name the grid rather than the limits.
-    if (s.win_rows > 0 && s.win_cols > 0) {
-        const size_t windows = size_t(s.win_rows) * size_t(s.win_cols);
-        if (windows <= ORVANE_MAX_DCC_WINDOWS && limits < windows)
-            f.fail("dcc_dev_limit", "has " + std::to_string(limits) + " entries, fewer than the " +
-                                        std::to_string(windows) + " windows of the grid");
-    }
-    s.residual_limit = f.get_float("residual_limit");
-    s.pd_pitch_2pd = f.get<int8_t>("pd_pitch_2pd");
-    reserved_bytes(f, "reserved2", s.reserved2);
-    s.lens_min = f.get_float("lens_min");
-    s.lens_max = f.get_float("lens_max");
-    return s;
+    return read_fields(value, source, kSettingsFields);
 }
 
-// ---- gain_limits --------------------------------------------------------------
-
-json to_json(const gain_limits& l) {
-    json j = json::object();
-    j["max_gain"] = l.max_gain;
-    j["min_level"] = l.min_level;
-    j["max_level"] = l.max_level;
-    j["level_window"] = l.level_window;
-    return j;
-}
-
+json to_json(const gain_limits& l) { return write_fields(l, kLimitsFields); }
 gain_limits limits_from_json(const json& value, const std::string& source) {
-    const field_reader f(value, source, {"max_gain", "min_level", "max_level", "level_window"});
-    gain_limits l{};
-    l.max_gain = f.get<uint16_t>("max_gain");
-    l.min_level = f.get<uint16_t>("min_level");
-    l.max_level = f.get<uint16_t>("max_level");
-    l.level_window = f.get<uint16_t>("level_window");
-    return l;
+    return read_fields(value, source, kLimitsFields);
 }
-
-// ---- gainmap and dccmap ---------------------------------------------------------
 
 json to_json(const gainmap& m) {
-    const size_t cells = cells_of(m.cols, m.rows);
-    if (cells > ORVANE_MAX_GAIN_CELLS)
+    if (cells_of(m.cols, m.rows) > ORVANE_MAX_GAIN_CELLS)
         throw io_error("gain map: " + std::to_string(m.cols) + " x " + std::to_string(m.rows) +
                        " cells exceed the " + std::to_string(ORVANE_MAX_GAIN_CELLS) +
                        " of its tables");
-    const auto same = [](uint16_t v) { return v; };
-    json j = json::object();
-    j["version"] = m.version;
-    if (m.reserved != 0) j["reserved"] = m.reserved;
-    j["cols"] = m.cols;
-    j["rows"] = m.rows;
-    j["left"] = grid_json(m.left, m.cols, m.rows, same);
-    j["right"] = grid_json(m.right, m.cols, m.rows, same);
-    j["left_v"] = grid_json(m.left_v, m.cols, m.rows, same);
-    j["right_v"] = grid_json(m.right_v, m.cols, m.rows, same);
-    return j;
+    return write_fields(m, kGainmapFields);
 }
-
 gainmap gainmap_from_json(const json& value, const std::string& source) {
-    const field_reader f(
-        value, source,
-        {"version", "reserved", "cols", "rows", "left", "right", "left_v", "right_v"});
-    gainmap m{};
-    m.version = f.get<uint8_t>("version");
-    if (f.has("reserved")) m.reserved = f.get<uint8_t>("reserved");
-    m.cols = f.get<uint16_t>("cols");
-    m.rows = f.get<uint16_t>("rows");
-    if (cells_of(m.cols, m.rows) > ORVANE_MAX_GAIN_CELLS)
-        f.fail("rows", std::to_string(m.cols) + " x " + std::to_string(m.rows) +
-                           " cells exceed the " + std::to_string(ORVANE_MAX_GAIN_CELLS) +
-                           " of the tables");
-    f.get_grid("left", m.left, m.cols, m.rows);
-    f.get_grid("right", m.right, m.cols, m.rows);
-    if (f.has("left_v") || f.has("right_v")) {
-        f.get_grid("left_v", m.left_v, m.cols, m.rows);
-        f.get_grid("right_v", m.right_v, m.cols, m.rows);
-    }
-    return m;
+    return read_fields(value, source, kGainmapFields);
 }
 
 json to_json(const dccmap& m) {
-    const size_t windows = cells_of(m.win_cols, m.win_rows);
-    if (windows > ORVANE_MAX_DCC_WINDOWS)
+    if (cells_of(m.win_cols, m.win_rows) > ORVANE_MAX_DCC_WINDOWS)
         throw io_error("DCC map: " + std::to_string(m.win_cols) + " x " +
                        std::to_string(m.win_rows) + " windows exceed the " +
                        std::to_string(ORVANE_MAX_DCC_WINDOWS) + " of the record");
-    json j = json::object();
-    j["version"] = m.version;
-    if (m.reserved != 0) j["reserved"] = m.reserved;
-    j["dcc_shift"] = m.dcc_shift;
-    j["win_cols"] = m.win_cols;
-    j["win_rows"] = m.win_rows;
-    j["dcc"] = grid_json(m.dcc, m.win_cols, m.win_rows, [](int16_t v) { return v; });
-    return j;
+    return write_fields(m, kDccmapFields);
 }
-
 dccmap dccmap_from_json(const json& value, const std::string& source) {
-    const field_reader f(value, source,
-                         {"version", "reserved", "dcc_shift", "win_cols", "win_rows", "dcc"});
-    dccmap m{};
-    m.version = f.get<uint8_t>("version");
-    if (f.has("reserved")) m.reserved = f.get<uint8_t>("reserved");
-    m.dcc_shift = f.get<uint16_t>("dcc_shift");
-    m.win_cols = f.get<uint16_t>("win_cols");
-    m.win_rows = f.get<uint16_t>("win_rows");
-    if (cells_of(m.win_cols, m.win_rows) > ORVANE_MAX_DCC_WINDOWS)
-        f.fail("win_rows", std::to_string(m.win_cols) + " x " + std::to_string(m.win_rows) +
-                               " windows exceed the " + std::to_string(ORVANE_MAX_DCC_WINDOWS) +
-                               " of the record");
-    f.get_grid("dcc", m.dcc, m.win_cols, m.win_rows);
-    return m;
+    return read_fields(value, source, kDccmapFields);
 }
-
-// ---- ground truth ------------------------------------------------------------------
 
 json to_json(const ground_truth& t) {
     const size_t windows = cells_of(static_cast<uint32_t>(std::max(0, t.win_cols)),
@@ -465,44 +373,10 @@ json to_json(const ground_truth& t) {
                        std::to_string(t.in_focus_lens.size()) + " lens values for a " +
                        std::to_string(t.win_cols) + " x " + std::to_string(t.win_rows) +
                        " window grid");
-    const auto as_json = [](float v) { return float_json(v); };
-    json j = json::object();
-    j["win_rows"] = t.win_rows;
-    j["win_cols"] = t.win_cols;
-    j["lens_step"] = t.lens_step;
-    j["dcc"] = grid_json(t.dcc.data(), size_t(t.win_cols), size_t(t.win_rows), as_json);
-    j["in_focus_lens"] =
-        grid_json(t.in_focus_lens.data(), size_t(t.win_cols), size_t(t.win_rows), as_json);
-    if (t.zero_pd_offset.size() == windows) {
-        j["zero_pd_offset"] =
-            grid_json(t.zero_pd_offset.data(), size_t(t.win_cols), size_t(t.win_rows), as_json);
-    }
-    return j;
+    return write_fields(t, kTruthFields);
 }
-
 ground_truth ground_truth_from_json(const json& value, const std::string& source) {
-    const field_reader f(value, source,
-                         {"win_rows", "win_cols", "lens_step", "dcc", "in_focus_lens",
-                          "zero_pd_offset"});
-    ground_truth t;
-    t.win_rows = f.get<int>("win_rows", 0, ORVANE_MAX_WINDOWS);
-    t.win_cols = f.get<int>("win_cols", 0, ORVANE_MAX_WINDOWS);
-    if (t.win_rows * t.win_cols > ORVANE_MAX_WINDOWS)
-        f.fail("win_cols", std::to_string(t.win_cols) + " x " + std::to_string(t.win_rows) +
-                               " windows exceed " + std::to_string(ORVANE_MAX_WINDOWS));
-    t.lens_step = f.get<int>("lens_step");
-    const auto windows = static_cast<size_t>(t.win_rows * t.win_cols);
-    t.dcc.resize(windows);
-    t.in_focus_lens.resize(windows);
-    f.get_float_grid("dcc", t.dcc.data(), size_t(t.win_cols), size_t(t.win_rows));
-    f.get_float_grid("in_focus_lens", t.in_focus_lens.data(), size_t(t.win_cols),
-                     size_t(t.win_rows));
-    if (f.has("zero_pd_offset")) {  // absent from truths written before it was recorded
-        t.zero_pd_offset.resize(windows);
-        f.get_float_grid("zero_pd_offset", t.zero_pd_offset.data(), size_t(t.win_cols),
-                         size_t(t.win_rows));
-    }
-    return t;
+    return read_fields(value, source, kTruthFields);
 }
 
 // ---- raw records and files -----------------------------------------------------------

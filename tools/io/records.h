@@ -13,33 +13,15 @@
 #pragma once
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "capture.h"
-#include "io/files.h"
+#include "io/json.h"
 #include "orvane.h"
 
 namespace orvane_tool::io {
-
-// Objects keep the order of their fields; numbers with a fraction are
-// single precision, parsed with correct rounding straight to float.
-using json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, int64_t,
-                                  uint64_t, float>;
-
-// Largest JSON file the readers take; the biggest record is a few kilobytes.
-constexpr uint64_t kMaxJsonFileBytes = uint64_t{4} << 20;
-
-// Parses JSON text; `source` names it in errors (usually the file path).
-// Refused besides malformed text: a key repeated within an object (which of
-// the two would count?) and nesting deeper than any record needs.
-json parse_json(const std::string& text, const std::string& source);
-json read_json_file(const std::string& path);
-// Two-space indentation, one trailing newline.
-std::string json_text(const json& value);
-void write_json_file(const std::string& path, const json& value);
 
 json to_json(const sensor_cfg& cfg);
 json to_json(const cal_settings& settings);

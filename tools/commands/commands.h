@@ -1,0 +1,22 @@
+// Subcommands of the `orvane` tool; each file registers its own.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace orvane_tool {
+
+void add_demo_command(CLI::App& app);
+void add_simulate_command(CLI::App& app);
+void add_calibrate_command(CLI::App& app);
+void add_inspect_command(CLI::App& app);
+void add_verify_command(CLI::App& app);
+void add_batch_command(CLI::App& app);
+void add_capture_command(CLI::App& app);
+
+// An output folder named "" would resolve to the current folder (or, for
+// paths built beside an input, that input's own folder): a usage error.
+inline const CLI::Validator kNonEmptyPath(
+    [](std::string& v) { return v.empty() ? std::string("must not be empty") : std::string(); },
+    "PATH");
+
+}  // namespace orvane_tool

@@ -1,0 +1,33 @@
+// The lot table (lot.csv): one row per module, made from the module's
+// summary.json alone, so a resumed module gets the very row it got when it
+// was calibrated.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orvane_tool {
+
+struct module_outcome {
+    std::string module;
+    std::string row;                   // the module's line of lot.csv, without the newline
+    std::string verdict;               // "pass", "fail" or "error"
+    std::vector<std::string> reasons;  // why it failed (flag names, or "error")
+    std::string error;                 // one line, for "error"
+    bool resumed = false;              // complete outputs were there already
+};
+
+// First line of lot.csv (without the newline). runtime_s is the last column,
+// the only one that differs between runs of the same lot.
+std::string lot_table_header();
+
+// The row of a module with outputs in `dir`; throws io_error when its
+// summary.json cannot be read.
+module_outcome outcome_from_summary(const std::string& module, const std::filesystem::path& dir,
+                                    double runtime);
+
+// The row of a module that could not be calibrated.
+module_outcome error_outcome(const std::string& module, const std::string& error, double runtime);
+
+}  // namespace orvane_tool
