@@ -29,7 +29,8 @@ const std::vector<std::string> kCalibrateFiles = {"calibration_block.bin",
                                                   "gainmap.json",
                                                   "state_dump.bin",
                                                   "summary.json",
-                                                  "truth.json"};
+                                                  "truth.json",
+                                                  "zero_pd_offset_block.bin"};
 
 std::vector<std::string> split(const std::string& text, char sep) {
     std::vector<std::string> parts;

@@ -33,7 +33,8 @@ const std::vector<std::string> kOutputs = {"calibration_block.bin",
                                            "gainmap.json",
                                            "state_dump.bin",
                                            "summary.json",
-                                           "truth.json"};
+                                           "truth.json",
+                                           "zero_pd_offset_block.bin"};
 
 // The per-window table through the read-back line: everything the two
 // commands print that does not depend on timing or on where the frames came from.

@@ -33,12 +33,14 @@ TEST(DemoCommand, WritesEveryOutputAndReportsPassingTargets) {
     EXPECT_EQ(scratch_dir::entries_of(out),
               (std::vector<std::string>{"calibration_block.bin", "curve_of_field_block.bin",
                                         "dccmap.json", "gainmap.json", "state_dump.bin",
-                                         "summary.json", "truth.json", "verify.json"}));
+                                         "summary.json", "truth.json", "verify.json",
+                                         "zero_pd_offset_block.bin"}));
     EXPECT_EQ(std::filesystem::file_size(out + "/state_dump.bin"), ORVANE_STATE_DUMP_SIZE);
     // 3 x 2 windows, 64 x 4 gain cells: 12 + 4 * 256 + 2 * 6 bytes and the checksum.
     EXPECT_EQ(std::filesystem::file_size(out + "/calibration_block.bin"),
               12u + 4 * 256 + 2 * 6 + 1);
     EXPECT_EQ(std::filesystem::file_size(out + "/curve_of_field_block.bin"), 6u + 2 * 6 + 1);
+    EXPECT_EQ(std::filesystem::file_size(out + "/zero_pd_offset_block.bin"), 6u + 2 * 6 + 1);
 
     // The records as the file layer writes them: they read back.
     const json dcc = read_json_file(out + "/dccmap.json");

@@ -189,18 +189,25 @@ TEST(Inspect, CorruptedChecksumIsShownAndFailsTheCommand) {
     EXPECT_THAT(r.out, HasSubstr("calibration block, both layouts, 77 bytes"));
 }
 
-TEST(Inspect, CurveOfFieldBlock) {
+TEST(Inspect, CurveOfFieldAndZeroPdOffsetBlocks) {
     io_test::scratch_dir dir;
     // One window whose in-focus lens position is -3.
     io_test::write_bytes(dir / "cof.bin", {0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0xFF, 0xFD, 0xFF});
     const json j = inspect_json(dir / "cof.bin");
     EXPECT_EQ(j["kind"], "curve_of_field");
     EXPECT_EQ(j["peak_lens"].dump(), "[[-3]]");
-    const io_test::cli_result r = run_cli("inspect " + quoted(dir / "cof.bin"));
+    io_test::cli_result r = run_cli("inspect " + quoted(dir / "cof.bin"));
     EXPECT_THAT(r.out, HasSubstr("curve-of-field block, 9 bytes, checksum 0xFF ok\n"));
     EXPECT_THAT(r.out, HasSubstr("in-focus lens position per window:\n"
                                  "     c0\n"
                                  "  r0 -3\n"));
+    // The same window's zero-PD offset, 14 lens units.
+    io_test::write_bytes(dir / "zpd.bin", {0x00, 0x02, 0x00, 0x01, 0x00, 0x01, 0x00, 0x0E, 0x12});
+    const json z = inspect_json(dir / "zpd.bin");
+    EXPECT_EQ(z["kind"], "zero_pd_offset");
+    EXPECT_EQ(z["zero_pd_offset"].dump(), "[[14]]");
+    r = run_cli("inspect " + quoted(dir / "zpd.bin"));
+    EXPECT_THAT(r.out, HasSubstr("zero-PD offset block, 9 bytes, checksum 0x12 ok\n"));
 }
 
 // A context whose DCC map ran without frames: its dump and curve of field.
@@ -360,8 +367,9 @@ INSTANTIATE_TEST_SUITE_P(
         bad_file{"tag.bin",
                  {0x12, 0x34, 0, 0, 0, 0, 0, 0},
                  false,
-                 "unknown file: format tag 0x1234 is neither a calibration block (0x0004) nor a "
-                 "curve-of-field block (0x0001), and 8 bytes are not a state dump (726292)"},
+                 "unknown file: format tag 0x1234 is not a calibration block (0x0004), a "
+                 "curve-of-field block (0x0001) or a zero-PD offset block (0x0002), and 8 bytes "
+                 "are not a state dump (726292)"},
         bad_file{"cut.bin", truncated_block(), false,
                  "a calibration block with a 3 x 2 gain grid and 2 x 2 windows takes 45 (one "
                  "layout), 69 or 77 (both layouts) bytes, the file has 42"},

@@ -123,8 +123,40 @@ TEST(VerifyCommand, OwnCalibrationLandsInFocusOnEveryLayout) {
     }
 }
 
+// What a module carries: the blocks alone, no state dump. On sparse pairs the
+// zero-PD offset block moves the one-shot predictions from the zero-disparity
+// position onto focus; dual photodiodes have next to no offset to correct.
+TEST(VerifyCommand, TheZeroPdOffsetBlockLandsSparsePairsOnFocus) {
+    for (const std::string& layout : kLayouts) {
+        SCOPED_TRACE(layout);
+        const module_run& m = module_of(layout);
+        scratch_dir dir;
+        const fs::path cal = dir.path() / "cal";
+        fs::copy(m.cal(), cal, fs::copy_options::recursive);
+        fs::remove(cal / "state_dump.bin");
+        const verify_run v = verify(cal.string(), m.manifest(), dir / "v");
+        ASSERT_EQ(v.cli.exit_code, 0);
+        EXPECT_THAT(v.cli.out, HasSubstr("zero-PD offsets from zero_pd_offset_block.bin"));
+        const json& j = v.report;
+        EXPECT_TRUE(j["zero_pd_offset_corrected"].get<bool>());
+        EXPECT_EQ(j["zero_pd_offset_source"], "zero_pd_offset_block.bin");
+        const double share = j["summary"]["share"].get<double>();
+        const double plain_share = j["uncorrected"]["share"].get<double>();
+        const double error = j["summary"]["median_abs_error"].get<double>();
+        const double plain_error = j["uncorrected"]["median_abs_error"].get<double>();
+        EXPECT_GE(share, 0.9);
+        EXPECT_GE(share, plain_share);
+        if (layout == "dual") {
+            EXPECT_NEAR(error, plain_error, 3.0);
+        } else {
+            EXPECT_LT(error, 0.5 * plain_error) << plain_error;
+        }
+    }
+}
+
 // Without a truth the reference is the verification sweep's own contrast
-// peak; without a state dump the predictions go uncorrected.
+// peak; without a zero-PD offset block or state dump the predictions go
+// uncorrected.
 TEST(VerifyCommand, WithoutTruthOrStateDumpJudgesAgainstTheSweepsContrastPeak) {
     const module_run& m = module_of("vertical");
     scratch_dir dir;
@@ -132,6 +164,7 @@ TEST(VerifyCommand, WithoutTruthOrStateDumpJudgesAgainstTheSweepsContrastPeak) {
     fs::copy(m.cal(), cal, fs::copy_options::recursive);
     fs::copy(fs::path(m.manifest()).parent_path(), vset, fs::copy_options::recursive);
     fs::remove(cal / "state_dump.bin");
+    fs::remove(cal / "zero_pd_offset_block.bin");
     json manifest = read_json_file((vset / "manifest.json").string());
     manifest.erase("truth");
     io_test::write_text((vset / "manifest.json").string(), manifest.dump());
@@ -139,7 +172,8 @@ TEST(VerifyCommand, WithoutTruthOrStateDumpJudgesAgainstTheSweepsContrastPeak) {
     const verify_run v = verify(cal.string(), (vset / "manifest.json").string(), dir / "v");
     ASSERT_EQ(v.cli.exit_code, 0);
     EXPECT_THAT(v.cli.out, HasSubstr("reference contrast peak of the verification sweep"));
-    EXPECT_THAT(v.cli.out, HasSubstr("(no state dump: predictions without the zero-PD offset)"));
+    EXPECT_THAT(v.cli.out, HasSubstr("(no zero-PD offset block or state dump: predictions "
+                                     "without the zero-PD offset)"));
     const json& j = v.report;
     EXPECT_EQ(j["reference"], "contrast peak");
     EXPECT_FALSE(j["zero_pd_offset_corrected"].get<bool>());

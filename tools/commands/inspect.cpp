@@ -103,6 +103,7 @@ const char* kind_key(io::block_kind kind) {
         case io::block_kind::calibration_both: return "calibration_both";
         case io::block_kind::calibration_both_no_vdcc: return "calibration_both_no_vdcc";
         case io::block_kind::curve_of_field: return "curve_of_field";
+        case io::block_kind::zero_pd_offset: return "zero_pd_offset";
     }
     return "?";
 }
@@ -129,6 +130,12 @@ void text_block(std::ostringstream& out, const std::string& path, const io::bloc
     if (b.kind == io::block_kind::curve_of_field) {
         out << "window grid " << wc << " x " << wr << " (cols x rows)\n\n";
         grid(out, "in-focus lens position per window", wc, wr, ints(b.peak_lens.data()));
+        return;
+    }
+    if (b.kind == io::block_kind::zero_pd_offset) {
+        out << "window grid " << wc << " x " << wr << " (cols x rows)\n\n";
+        grid(out, "zero-PD offset per window (zero_pd_lens - peak_lens, lens units)", wc, wr,
+             ints(b.zero_pd_offset.data()));
         return;
     }
     const size_t gc = b.cols, gr = b.rows;
@@ -166,6 +173,12 @@ json json_block(const std::string& path, const io::block& b) {
         j["win_cols"] = b.win_cols;
         j["win_rows"] = b.win_rows;
         j["peak_lens"] = int_grid(b.peak_lens.data(), wc, wr);
+        return j;
+    }
+    if (b.kind == io::block_kind::zero_pd_offset) {
+        j["win_cols"] = b.win_cols;
+        j["win_rows"] = b.win_rows;
+        j["zero_pd_offset"] = int_grid(b.zero_pd_offset.data(), wc, wr);
         return j;
     }
     const size_t gc = b.cols, gr = b.rows;

@@ -77,20 +77,23 @@ void finish(block& out, std::span<const uint8_t> b, const candidate& c) {
     out.computed_checksum = sum_before(b, c.length);
 }
 
-block parse_curve_of_field(std::span<const uint8_t> b, const std::string& source) {
+// The blocks of one value per window: curve of field and zero-PD offset.
+block parse_per_window(std::span<const uint8_t> b, const std::string& source, block_kind kind) {
     block out;
     out.win_cols = be16(b, 2);
     out.win_rows = be16(b, 4);
     const size_t m = size_t{out.win_cols} * out.win_rows;
-    const std::vector<candidate> options = {{block_kind::curve_of_field, 7 + 2 * m}};
+    const std::vector<candidate> options = {{kind, 7 + 2 * m}};
     const candidate* c = choose(b, options);
     if (c == nullptr)
-        throw io_error(source + ": a curve-of-field block of " + std::to_string(out.win_cols) +
+        throw io_error(source + ": a " + block_kind_name(kind) + " of " +
+                       std::to_string(out.win_cols) +
                        " x " + std::to_string(out.win_rows) + " windows takes " +
                        std::to_string(options[0].length) + " bytes, the file has " +
                        std::to_string(b.size()));
     finish(out, b, *c);
-    out.peak_lens = be16_list<int16_t>(b, 6, m);
+    (kind == block_kind::curve_of_field ? out.peak_lens : out.zero_pd_offset) =
+        be16_list<int16_t>(b, 6, m);
     out.intact = out.stored_checksum == out.computed_checksum;
     return out;
 }
@@ -183,6 +186,7 @@ const char* block_kind_name(block_kind kind) {
         case block_kind::calibration_both_no_vdcc:
             return "calibration block, both layouts without vertical DCC";
         case block_kind::curve_of_field: return "curve-of-field block";
+        case block_kind::zero_pd_offset: return "zero-PD offset block";
     }
     return "?";
 }
@@ -193,11 +197,12 @@ block parse_block(std::span<const uint8_t> bytes, const std::string& source) {
         throw io_error(source + ": " + std::to_string(bytes.size()) +
                        " bytes are too few for a calibration block");
     const uint16_t tag = be16(bytes, 0);
-    if (tag == 1) return parse_curve_of_field(bytes, source);
+    if (tag == 1) return parse_per_window(bytes, source, block_kind::curve_of_field);
+    if (tag == 2) return parse_per_window(bytes, source, block_kind::zero_pd_offset);
     if (tag == 4) return parse_calibration(bytes, source);
     throw io_error(source + ": unknown file: format tag " + hex4(tag) +
-                   " is neither a calibration block (0x0004) nor a curve-of-field block "
-                   "(0x0001), and " +
+                   " is not a calibration block (0x0004), a curve-of-field block (0x0001) or "
+                   "a zero-PD offset block (0x0002), and " +
                    std::to_string(bytes.size()) + " bytes are not a state dump (" +
                    std::to_string(ORVANE_STATE_DUMP_SIZE) + ")");
 }

@@ -18,6 +18,7 @@ enum class block_kind {
     calibration_both,          // both layouts with the vertical DCC values
     calibration_both_no_vdcc,  // both layouts without them
     curve_of_field,
+    zero_pd_offset,
 };
 
 const char* block_kind_name(block_kind kind);
@@ -34,9 +35,11 @@ struct block {
     std::vector<uint16_t> left, right, left_v, right_v;
     uint16_t dcc_shift = 0;
     std::vector<int16_t> dcc, dcc_v;
-    // Both kinds: the window grid; curve of field: in-focus lens per window.
+    // Every kind: the window grid. Curve of field: in-focus lens per window;
+    // zero-PD offset: zero_pd_lens - peak_lens per window.
     uint16_t win_cols = 0, win_rows = 0;
     std::vector<int16_t> peak_lens;
+    std::vector<int16_t> zero_pd_offset;
 };
 
 // The results of one frame as the state dump holds them.

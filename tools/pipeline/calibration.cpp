@@ -179,6 +179,14 @@ calibration_result run_calibration(const capture_set& cs, const run_options& opt
     }
     r.cof_block.resize(static_cast<size_t>(cof_end) + 1);
 
+    r.zero_pd_block.assign(ORVANE_BLOCK_ZERO_PD_BUFFER_SIZE, 0);
+    const int32_t zero_pd_end =
+        Orvane_get_calibration_zero_pd_offset_block(ctx, r.zero_pd_block.data());
+    if (zero_pd_end < 0 || zero_pd_end >= static_cast<int32_t>(r.zero_pd_block.size())) {
+        throw std::runtime_error("Orvane_get_calibration_zero_pd_offset_block refused the grid");
+    }
+    r.zero_pd_block.resize(static_cast<size_t>(zero_pd_end) + 1);
+
     // Read the block back; the records it yields must write the very same block.
     r.read_status = Orvane_read_calibration_block(&r.read_gains, &r.read_dcc, r.block.data());
     std::vector<uint8_t> again(ORVANE_BLOCK_BUFFER_SIZE, 0);

@@ -58,6 +58,7 @@ struct calibration_result {
 
     std::vector<uint8_t> block;      // the calibration block of the layout
     std::vector<uint8_t> cof_block;  // the curve-of-field block
+    std::vector<uint8_t> zero_pd_block;  // the zero-PD offset block
     std::string block_writer;        // name of the writer used
 
     uint32_t read_status = 0;  // Orvane_read_calibration_block on the block

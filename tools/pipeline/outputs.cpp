@@ -282,7 +282,8 @@ void print_summary(std::FILE* out, const calibration_result& r, const accuracy& 
 
 std::vector<std::string> output_names(bool with_truth) {
     std::vector<std::string> names = {"calibration_block.bin", "curve_of_field_block.bin",
-                                      "state_dump.bin", "gainmap.json", "dccmap.json"};
+                                      "zero_pd_offset_block.bin", "state_dump.bin",
+                                      "gainmap.json", "dccmap.json"};
     if (with_truth) names.push_back("truth.json");
     names.push_back("summary.json");
     return names;
@@ -301,8 +302,9 @@ void write_outputs(const std::string& dir, const capture_set& cs, const calibrat
     io::staged_files out(dir);
     out.add(names[0], r.block);
     out.add(names[1], r.cof_block);
-    out.add(names[2], r.state_dump);
-    for (size_t i = 0; i < texts.size(); ++i) out.add(names[3 + i], texts[i]);
+    out.add(names[2], r.zero_pd_block);
+    out.add(names[3], r.state_dump);
+    for (size_t i = 0; i < texts.size(); ++i) out.add(names[4 + i], texts[i]);
     // A truth from an earlier run would sit beside results it does not describe.
     if (!truth) out.remove("truth.json");
     out.commit();

@@ -228,7 +228,9 @@ void predict(const calibration_files& cal, const capture_set& set, const ground_
         vw.dcc = std::ldexp(static_cast<double>(dcc[w]), -v.dcc_shift);
         vw.sweep_peak = sweep.peak_lens[w];
         vw.calibration_peak = cal.cof.peak_lens[w];
-        vw.zero_pd_offset = cal.dump ? cal.dump->zero_pd_offset[w] : 0;
+        vw.zero_pd_offset = cal.zero_pd ? cal.zero_pd->offset[w]
+                            : cal.dump ? cal.dump->zero_pd_offset[w]
+                                       : 0;
         vw.reference = v.with_truth ? static_cast<double>(truth->in_focus_lens[w]) : vw.sweep_peak;
     }
     const float edge = static_cast<float>(set.settings.max_shift);
@@ -282,7 +284,17 @@ verification run_verification(const calibration_files& cal, const capture_set& s
     v.win_cols = std::max(0, static_cast<int>(set.settings.win_cols));
     v.win_rows = std::max(0, static_cast<int>(set.settings.win_rows));
     v.dcc_shift = cal.block.dcc_shift;
-    v.corrected = cal.dump.has_value();
+    // The block is what a module carries; the state dump stands in for
+    // calibrations written before it existed.
+    v.corrected = cal.zero_pd.has_value() || cal.dump.has_value();
+    v.offset_source = cal.zero_pd ? "zero_pd_offset_block.bin"
+                      : cal.dump  ? "state_dump.bin"
+                                  : "";
+    if (cal.zero_pd && (cal.zero_pd->win_cols != v.win_cols || cal.zero_pd->win_rows != v.win_rows))
+        throw io::io_error(cal.zero_pd_path + ": a " + std::to_string(cal.zero_pd->win_cols) +
+                           " x " + std::to_string(cal.zero_pd->win_rows) +
+                           " window grid, not the set's " + std::to_string(v.win_cols) + " x " +
+                           std::to_string(v.win_rows));
     find_lens_step(cal, truth, v);
     const size_t windows = static_cast<size_t>(v.win_cols) * static_cast<size_t>(v.win_rows);
     v.with_truth = truth && truth->win_cols == v.win_cols && truth->win_rows == v.win_rows &&

@@ -20,16 +20,17 @@ namespace orvane_tool {
 // for the check.
 struct calibration_files {
     std::string dir;
-    std::string block_path, cof_path, dump_path, summary_path;
+    std::string block_path, cof_path, zero_pd_path, dump_path, summary_path;
     io::block block;  // the calibration block, one layout or both
     io::block cof;    // the curve-of-field block
+    std::optional<zero_pd_map> zero_pd;  // the zero-PD offset block, when present
     std::optional<io::state_dump> dump;
     std::optional<layout> kind;       // from summary.json
     std::vector<int32_t> sweep_lens;  // the calibration's lens positions, when known
 };
 
 // Reads calibration_block.bin and curve_of_field_block.bin (both required),
-// state_dump.bin and summary.json (when present). Throws io::io_error, one
+// zero_pd_offset_block.bin, state_dump.bin and summary.json (when present). Throws io::io_error, one
 // line naming the file.
 calibration_files load_calibration(const std::string& dir);
 
@@ -42,7 +43,7 @@ struct verify_sample {
     uint32_t flags = 0;      // the window's flags from the intake pass
     bool at_edge = false;    // disparity at the search range's edge: no prediction counted
     double predicted = 0.0;  // lens - DCC x pd
-    double corrected = 0.0;  // predicted - (zero_pd_lens - peak_lens); = predicted without a dump
+    double corrected = 0.0;  // predicted - (zero_pd_lens - peak_lens); = predicted without one
     double reference = 0.0;  // in-focus lens position the prediction is judged against
     double error = 0.0;      // headline prediction - reference (corrected when there is a dump)
     double error_uncorrected = 0.0;
@@ -53,7 +54,7 @@ struct verify_window {
     double reference = 0.0;        // truth, or the verification sweep's contrast peak
     int16_t sweep_peak = 0;        // contrast peak of the verification sweep (library)
     int16_t calibration_peak = 0;  // curve-of-field block
-    int zero_pd_offset = 0;        // zero_pd_lens - peak_lens of the calibration (0 without a dump)
+    int zero_pd_offset = 0;        // zero_pd_lens - peak_lens of the calibration (0 without one)
     int counted = 0;               // frames inside the search range
     int at_edge = 0;
     double mean_abs_error = 0.0;  // over the counted frames, lens units
@@ -75,7 +76,8 @@ struct verification {
     int lens_step = 0;                   // the calibration's lens step: the unit of the target
     std::string lens_step_source;        // where it came from
     bool with_truth = false;             // reference = ground truth, else the sweep's contrast peak
-    bool corrected = false;              // the state dump gave the zero-PD offsets
+    bool corrected = false;              // predictions take the zero-PD offsets
+    std::string offset_source;           // the file they came from, when corrected
     std::string pd_source;               // the entry point the disparities came from
     std::vector<int32_t> lens;           // per verification frame, in the set's order
     std::vector<uint32_t> frame_status;  // the PD call's status per frame

@@ -23,6 +23,7 @@ calibration_files load_calibration(const std::string& dir) {
     c.dir = dir;
     c.block_path = in_dir(dir, "calibration_block.bin");
     c.cof_path = in_dir(dir, "curve_of_field_block.bin");
+    c.zero_pd_path = in_dir(dir, "zero_pd_offset_block.bin");
     c.dump_path = in_dir(dir, "state_dump.bin");
     c.summary_path = in_dir(dir, "summary.json");
     std::error_code ec;
@@ -31,8 +32,10 @@ calibration_files load_calibration(const std::string& dir) {
         throw io::io_error(c.block_path +
                            ": missing: the calibration folder has no calibration block");
     c.block = io::parse_block(io::read_file(c.block_path), c.block_path);
-    if (c.block.kind == io::block_kind::curve_of_field)
-        throw io::io_error(c.block_path + ": a curve-of-field block, not a calibration block");
+    if (c.block.kind == io::block_kind::curve_of_field ||
+        c.block.kind == io::block_kind::zero_pd_offset)
+        throw io::io_error(c.block_path + ": a " + io::block_kind_name(c.block.kind) +
+                           ", not a calibration block");
     if (!c.block.intact)
         throw io::io_error(c.block_path + ": damaged: format tag or checksum wrong");
 
@@ -41,8 +44,20 @@ calibration_files load_calibration(const std::string& dir) {
                            ": missing: the calibration folder has no curve-of-field block");
     c.cof = io::parse_block(io::read_file(c.cof_path), c.cof_path);
     if (c.cof.kind != io::block_kind::curve_of_field)
-        throw io::io_error(c.cof_path + ": a calibration block, not a curve-of-field block");
+        throw io::io_error(c.cof_path + ": a " + io::block_kind_name(c.cof.kind) +
+                           ", not a curve-of-field block");
     if (!c.cof.intact) throw io::io_error(c.cof_path + ": damaged: format tag or checksum wrong");
+
+    // The library's reader owns the format: it checks the size, tag and checksum.
+    if (fs::is_regular_file(c.zero_pd_path, ec)) {
+        const std::vector<uint8_t> bytes =
+            io::read_file(c.zero_pd_path, ORVANE_BLOCK_ZERO_PD_BUFFER_SIZE, "zero-PD offset block");
+        zero_pd_map map{};
+        if (Orvane_read_zero_pd_offset_block(bytes.data(), static_cast<uint32_t>(bytes.size()),
+                                             &map) != 0)
+            throw io::io_error(c.zero_pd_path + ": damaged: size, format tag or checksum wrong");
+        c.zero_pd = map;
+    }
 
     if (fs::is_regular_file(c.dump_path, ec)) {
         c.dump = io::parse_state_dump(io::read_file(c.dump_path), c.dump_path);

@@ -44,6 +44,7 @@ void print_verification(std::FILE* out, const verification& v) {
                  "inside the search range, %.1f%% (target >= 90%%)\n",
                  v.pass() ? "PASS" : "FAIL", v.corrected ? " with the zero-PD offset" : "",
                  v.lens_step, h.within_step, h.counted, 100.0 * h.share);
+    if (v.corrected) std::fprintf(out, "        zero-PD offsets from %s\n", v.offset_source.c_str());
     std::fprintf(
         out, "        |error| median %.1f, 95th percentile %.1f lens units (%.2f, %.2f steps)\n",
         h.median, h.p95, h.median / step, h.p95 / step);
@@ -54,7 +55,9 @@ void print_verification(std::FILE* out, const verification& v) {
                      "95th percentile %.1f\n",
                      100.0 * u.share, u.median, u.p95);
     } else {
-        std::fprintf(out, "        (no state dump: predictions without the zero-PD offset)\n");
+        std::fprintf(out,
+                     "        (no zero-PD offset block or state dump: predictions without the "
+                     "zero-PD offset)\n");
     }
     std::fprintf(out, "        %d window-frames with the disparity at the search edge, left out\n",
                  v.at_edge);
@@ -81,6 +84,7 @@ io::json verification_json(const verification& v) {
     j["reference"] = v.with_truth ? "ground truth" : "contrast peak";
     j["pd_source"] = v.pd_source;
     j["zero_pd_offset_corrected"] = v.corrected;
+    j["zero_pd_offset_source"] = v.offset_source;
     j["lens_positions"] = v.lens;
     j["frame_status"] = v.frame_status;
     j["sweep_dcc_status"] = v.sweep_dcc_status;
