@@ -18,7 +18,8 @@ The API:
     status words and errors: Status, OrvaneError, HARD_FAILURE, RecordError,
         LibraryNotFound, BlockError
     the tool's files: read_block, CalibrationBlock, read_curve_of_field,
-        CurveOfField, read_state_dump, StateDump
+        CurveOfField, read_zero_pd_offset_block, ZeroPdOffsets, read_state_dump,
+        StateDump
     capture sets: load_capture_set, CaptureSet, Frame, read_frame, calibrate
     the shared library: library, library_path; numeric limits: constants
 
@@ -39,8 +40,8 @@ from ._library import library, library_path, LibraryNotFound
 from .api import (Context, lib_version, lib_features, validate_sensor_cfg, calibration_block,
                   calibration_block_vertical, calibration_block_horizontal_vertical,
                   calibration_block_horizontal_vertical_without_dcc, read_calibration_block)
-from .files import (BlockError, CalibrationBlock, CurveOfField, StateDump, read_block,
-                    read_curve_of_field, read_state_dump)
+from .files import (BlockError, CalibrationBlock, CurveOfField, StateDump, ZeroPdOffsets,
+                    read_block, read_curve_of_field, read_state_dump, read_zero_pd_offset_block)
 from .capture import CaptureSet, CaptureError, Frame, load_capture_set, calibrate
 
 __version__ = "0.1.0"
@@ -56,7 +57,8 @@ __all__ = [
     # status words and errors
     "Status", "OrvaneError", "HARD_FAILURE", "RecordError", "LibraryNotFound", "BlockError",
     # the tool's files
-    "read_block", "CalibrationBlock", "read_curve_of_field", "CurveOfField", "read_state_dump",
+    "read_block", "CalibrationBlock", "read_curve_of_field", "CurveOfField",
+    "read_zero_pd_offset_block", "ZeroPdOffsets", "read_state_dump",
     "StateDump",
     # capture sets and the whole calibration
     "load_capture_set", "CaptureSet", "Frame", "read_frame", "calibrate",

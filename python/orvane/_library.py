@@ -67,6 +67,8 @@ PROTOTYPES = {
     "Orvane_get_calibration_block_horizontal_vertical_without_dcc": (
         I32, [c_rec(R.gainmap), c_rec(R.dccmap), c_rec(R.gainmap), ctypes.c_void_p, P_U8]),
     "Orvane_get_calibration_curve_of_field_block": (I32, [CTX, P_U8]),
+    "Orvane_get_calibration_zero_pd_offset_block": (I32, [CTX, P_U8]),
+    "Orvane_read_zero_pd_offset_block": (U32, [P_U8, U32, c_rec(R.zero_pd_map)]),
     "Orvane_read_calibration_block": (U32, [c_rec(R.gainmap), c_rec(R.dccmap), P_U8]),
 }
 

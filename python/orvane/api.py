@@ -371,3 +371,9 @@ class Context:
         """Orvane_get_calibration_curve_of_field_block: the curve-of-field block, as bytes."""
         return _write_block("Orvane_get_calibration_curve_of_field_block",
                             C.BLOCK_COF_BUFFER_SIZE, self._ctx())
+
+    def zero_pd_offset_block(self):
+        """Orvane_get_calibration_zero_pd_offset_block: zero_pd_lens - peak_lens per
+        window (lens units), as bytes; read it with orvane.read_zero_pd_offset_block."""
+        return _write_block("Orvane_get_calibration_zero_pd_offset_block",
+                            C.BLOCK_ZERO_PD_BUFFER_SIZE, self._ctx())

@@ -101,6 +101,7 @@ class CalibrationResult:
     dcc: R.dccmap
     block: bytes           # the calibration block of the layout
     cof_block: bytes       # the curve-of-field block
+    zero_pd_block: bytes   # the zero-PD offset block
     state_dump: bytes      # the state dump file's bytes
 
     def state(self):
@@ -111,7 +112,8 @@ def calibrate(capture, dump_path=None):
     """Calibrates a capture set in the host call order of `orvane calibrate`:
     create, gain map of the flat field, one intake per sweep frame (frame
     indices 0..N-1), DCC map with a state dump, the block of the layout (the
-    vertical writer for the vertical layout), the curve-of-field block. The
+    vertical writer for the vertical layout), the curve-of-field and zero-PD
+    offset blocks. The
     dual intake corrects its images in place, so it is given copies."""
     with api.Context(capture.settings) as ctx:
         cfg, limits, flat = capture.sensor, capture.limits, capture.flat
@@ -141,4 +143,6 @@ def calibrate(capture, dump_path=None):
             else api.calibration_block
         block = writer(gains, dcc)
         cof = ctx.curve_of_field_block()
-    return CalibrationResult(gain_status, frame_status, dcc_status, gains, dcc, block, cof, dump)
+        zero_pd = ctx.zero_pd_offset_block()
+    return CalibrationResult(gain_status, frame_status, dcc_status, gains, dcc, block, cof,
+                             zero_pd, dump)

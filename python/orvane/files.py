@@ -1,8 +1,12 @@
 """Readers of the files the library writes: calibration blocks (one layout, or
-both with or without the vertical DCC values), the curve-of-field block and
-the state dump. They parse in Python and need no library; checksums and sizes
-are verified. Blocks are written back through the library's own writers.
+both with or without the vertical DCC values), the curve-of-field block, the
+zero-PD offset block and the state dump. Checksums and sizes are verified.
+All but the zero-PD offset block parse in Python and need no library; that
+one goes through the library's own reader. Blocks are written back through
+the library's own writers.
 """
+
+import ctypes
 
 import os
 from dataclasses import dataclass, field
@@ -12,8 +16,9 @@ import numpy as np
 from . import constants as C
 from . import records as R
 
-__all__ = ["BlockError", "CalibrationBlock", "CurveOfField", "StateDump", "read_block",
-           "read_calibration_block_file", "read_curve_of_field", "read_state_dump"]
+__all__ = ["BlockError", "CalibrationBlock", "CurveOfField", "StateDump", "ZeroPdOffsets",
+           "read_block", "read_calibration_block_file", "read_curve_of_field",
+           "read_state_dump", "read_zero_pd_offset_block"]
 
 SINGLE = "single"
 BOTH = "horizontal_vertical"
@@ -200,6 +205,32 @@ def read_curve_of_field(source, exact=True):
     data, where = _data(source)
     block, p = _parse_curve_of_field(data, where)
     return _close(block, data, p, where, exact)
+
+
+@dataclass
+class ZeroPdOffsets:
+    """A zero-PD offset block: zero_pd_lens - peak_lens per window, in lens units.
+    A host predicts focus as lens - DCC x disparity - offset."""
+
+    win_cols: int
+    win_rows: int
+    offset: np.ndarray  # win_rows x win_cols, int16
+
+
+def read_zero_pd_offset_block(source):
+    """Reads a zero-PD offset block (a path or bytes) with the library's reader,
+    which checks its size, format tag and checksum. Raises BlockError."""
+    from ._library import library  # the one reader of this format is the library's
+
+    data, where = _data(source)
+    buf = (ctypes.c_uint8 * max(len(data), 1)).from_buffer_copy(bytes(data) or b"\0")
+    out = R.zero_pd_map()
+    if library().Orvane_read_zero_pd_offset_block(buf, len(data), ctypes.byref(out)) != 0:
+        raise BlockError(f"{where}: not an intact zero-PD offset block "
+                         "(size, format tag or checksum)")
+    cols, rows = int(out.win_cols), int(out.win_rows)
+    offset = np.array(out.offset[:cols * rows], dtype=np.int16).reshape(rows, cols)
+    return ZeroPdOffsets(cols, rows, offset)
 
 
 # ---- state dump ------------------------------------------------------------------------------

@@ -578,6 +578,13 @@ class dccmap(Record):
         m.dcc = f.grid("dcc", i16, m.win_cols, m.win_rows)
 
 
+class zero_pd_map(Record):
+    """A zero-PD offset block as the library reads it back (100 bytes)."""
+
+    _fields_ = [("win_cols", u16), ("win_rows", u16), ("offset", i16 * C.MAX_DCC_WINDOWS)]
+    _json_fields = [name for name, _ in _fields_]
+
+
 class pd_map(Record):
     """Output of the PD readouts (580 bytes)."""
 

@@ -15,7 +15,7 @@ from conftest import cli, run
 distributed = pytest.importorskip("distributed")
 
 FILES = ["calibration_block.bin", "curve_of_field_block.bin", "dccmap.json", "gainmap.json",
-         "state_dump.bin", "summary.json", "truth.json"]
+         "state_dump.bin", "summary.json", "truth.json", "zero_pd_offset_block.bin"]
 
 
 def without_runtime(table):

@@ -25,6 +25,7 @@ def test_python_calibration_matches_the_tool_byte_for_byte(simulated, layout, tm
     out = root / "out"
     assert result.block == (out / "calibration_block.bin").read_bytes()
     assert result.cof_block == (out / "curve_of_field_block.bin").read_bytes()
+    assert result.zero_pd_block == (out / "zero_pd_offset_block.bin").read_bytes()
     assert result.state_dump == (out / "state_dump.bin").read_bytes()
     assert (tmp_path / "state.bin").read_bytes() == result.state_dump
     # The records equal the tool's JSON, and print as the tool prints them.
@@ -35,6 +36,24 @@ def test_python_calibration_matches_the_tool_byte_for_byte(simulated, layout, tm
     assert int(result.gain_status) == summary["gain_status"]
     assert [int(s) for s in result.frame_status] == summary["frame_status"]
     assert int(result.dcc_status) == summary["dcc_status"]
+
+
+@NEEDS_LIBRARY
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_zero_pd_offsets_follow_the_pair_geometry(simulated, layout):
+    out = simulated(layout) / "out"
+    block = (out / "zero_pd_offset_block.bin").read_bytes()
+    offsets = orvane.read_zero_pd_offset_block(block)
+    state = orvane.read_state_dump(out / "state_dump.bin")
+    assert np.array_equal(offsets.offset, state.zero_pd_offset)
+    if layout == "dual":  # the two photodiodes share a pixel: no pair offset
+        assert np.abs(offsets.offset).max() <= 4
+    else:  # a pair's one-pixel offset, times the DCC of 13..17 lens units per pixel
+        assert 8 <= np.median(offsets.offset) <= 20
+    damaged = block[:-1] + bytes([(block[-1] + 1) % 256])
+    for bad in (damaged, block[:-1], b""):
+        with pytest.raises(orvane.BlockError):
+            orvane.read_zero_pd_offset_block(bad)
 
 
 @pytest.mark.parametrize("layout", LAYOUTS)

@@ -47,9 +47,12 @@ def _dcc_body(cal):
 def _curve_of_field_body(cal):
     if cal.peak is None:
         return missing_note(["curve_of_field_block.bin", "state_dump.bin"], "curve of field")
+    offset = cal.zero_pd_offset()
     cap = (f"Lens position of the focus peak per window (from {cal.peak[1]})"
-           + ("; right: difference to the true in-focus position in lens steps of "
-              f"{cal.truth['step']:g}" if cal.truth is not None else "") + ".")
+           + ("; then the difference to the true in-focus position in lens steps of "
+              f"{cal.truth['step']:g}" if cal.truth is not None else "")
+           + (f"; then the zero-PD offset in lens units (from {offset[1]}): a host lands on "
+              "focus with lens - DCC x disparity - offset" if offset is not None else "") + ".")
     return page.figure(curve_of_field_figure(cal), caption=cap)
 
 

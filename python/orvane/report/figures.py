@@ -140,6 +140,12 @@ def curve_of_field_figure(cal):
         panels.append(dict(values=diff, title="found minus true in-focus position",
                            unit="lens steps", fmt=lambda v: _signed(v, 2), cmap="RdBu_r",
                            vmin=-span, vmax=span, flagged=flagged))
+    offset = cal.zero_pd_offset()
+    if offset is not None:
+        span = _symmetric(offset[0], 1.0)
+        panels.append(dict(values=offset[0], title="zero-PD offset (zero_pd_lens - peak_lens)",
+                           unit="lens units", fmt=lambda v: _signed(v, 0), cmap="PuOr_r",
+                           vmin=-span, vmax=span, flagged=flagged))
     return _grid_figure(panels)
 
 
