@@ -261,6 +261,27 @@ ORVANE_API int32_t Orvane_get_calibration_curve_of_field_block(const cal_context
 ORVANE_API uint32_t Orvane_read_calibration_block(gainmap* map, dccmap* dcc,
                                                   const uint8_t* block);
 
+/* ---- Diagnostics ------------------------------------------------------------
+ * The library reports three conditions as text, none of which changes a
+ * result: "Error: Invalid ROI coordinates. \n", "line width problem\n" and
+ * "Cannot open file for write: <path>\n". Without a handler they are printed
+ * to standard output. */
+
+/* Receives one message: `text` is the whole line, newline included; `ctx` is
+ * the context whose call raised it (NULL where none was at hand); `user` is
+ * the pointer given at installation. The text lives only for the call. */
+typedef void (*orvane_message_handler)(void* user, const cal_context* ctx, const char* text);
+
+/* Orvane_set_message_handler():
+ * Routes every later message of the process to `handler`, with `user`;
+ * NULL restores standard output. Safe to call while other threads run
+ * calibrations: a message goes wholly to the old or the new handler. The
+ * library holds a lock while the handler runs, so its calls never overlap
+ * (messages from threads are serialised) and, once this call returns, the
+ * old handler is neither running nor called again. The handler may call the
+ * library but must not wait for another thread that does. */
+ORVANE_API void Orvane_set_message_handler(orvane_message_handler handler, void* user);
+
 #ifdef __cplusplus
 }
 #endif

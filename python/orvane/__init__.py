@@ -7,7 +7,8 @@ autofocus pixels, over its C interface (ctypes) with numpy arrays.
 
 The library is found through ORVANE_LIBRARY, beside an installed package, or
 on the system's search path (see orvane._library). Records, JSON and the file
-readers work without loading it.
+readers work without loading it. The library's diagnostics are WARNING
+records of the logger "orvane".
 """
 
 from . import constants

@@ -91,7 +91,7 @@ bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t fr
                             11;
             }
             line_result lines{0, wide, 1};
-            found[end] = line_analysis(smooth, wide, ctx.focus.widths, &lines);
+            found[end] = line_analysis(smooth, wide, ctx.focus.widths, &lines, &ctx);
             lane.first = static_cast<uint16_t>(lines.first);
             lane.last = static_cast<uint16_t>(lines.last);
             steps[end] = lines.steps;

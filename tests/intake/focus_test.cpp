@@ -42,7 +42,7 @@ analysis analyse(const std::vector<int32_t>& profile) {
     analysis a{false, {-1, -1, -1}, {}};
     testing::internal::CaptureStdout();
     a.ok = line_analysis(profile.data(), static_cast<int32_t>(profile.size()), widths.data(),
-                         &a.lines);
+                         &a.lines, nullptr);
     a.printed = testing::internal::GetCapturedStdout();
     return a;
 }
