@@ -9,7 +9,7 @@
 #include "context/messages.h"
 #include "context/numeric.h"
 #include "intake/focus_lanes.h"
-#include "kernels/use.h"
+#include "kernels/vector_kernels.h"
 #include "pd/band_sums.h"
 #include "pd/pd.h"
 

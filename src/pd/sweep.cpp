@@ -5,7 +5,7 @@
 
 #include "context/context.h"
 #include "context/numeric.h"
-#include "kernels/use.h"
+#include "kernels/vector_kernels.h"
 #include "pd/pd.h"
 #include "pd/band_sums.h"
 #include "pd/roi_view.h"
