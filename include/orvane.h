@@ -40,47 +40,70 @@ extern "C" {
 
 /* ---- Status words --------------------------------------------------------
  * 0 is success; otherwise the OR of the flags below. ORVANE_HARD_FAILURE
- * (all bits set) absorbs every other bit. */
+ * (all bits set) absorbs every other bit: a null or out-of-capacity argument,
+ * nothing computed. What each flag means: ORVANE_FLAG_MEANING_LIST. */
 #define ORVANE_OK 0x0u
-#define ORVANE_LENS_OUT_OF_RANGE 0x2u  /* lens position outside [lens_min, lens_max] */
-#define ORVANE_LAYOUT_UNUSABLE 0x4u    /* no PD pairs, zero block size, nothing extracted */
-#define ORVANE_LEVEL_TOO_HIGH 0x8u     /* gain map: a PD level above max_level */
-#define ORVANE_LEVEL_TOO_LOW 0x10u     /* gain map: a PD level below min_level */
-#define ORVANE_GAIN_TOO_HIGH 0x20u     /* gain map: a gain above max_gain */
-#define ORVANE_PD_AT_EDGE 0x40u        /* disparity at or beyond the search range edge */
-#define ORVANE_INVALID_ROI 0x80u       /* invalid window rectangle (per-frame flags) */
-#define ORVANE_NOT_MONOTONIC 0x80u     /* DCC map: PD curve not monotonic, residual high */
-#define ORVANE_TOO_FEW_FRAMES 0x100u   /* DCC map: too few frames for the fit */
-#define ORVANE_DCC_DEVIATION 0x200u    /* DCC map: zero-PD offset above dcc_dev_limit */
-#define ORVANE_PD_RANGE_LOW 0x400u     /* DCC map: PD spread below min_pd_range */
-#define ORVANE_FOCUS_FAILED 0x1000u    /* focus measure failed for a window */
-#define ORVANE_PEAK_AT_END 0x2000u     /* focus peak at or beyond an end of the sweep */
+#define ORVANE_LENS_OUT_OF_RANGE 0x2u
+#define ORVANE_LAYOUT_UNUSABLE 0x4u
+#define ORVANE_LEVEL_TOO_HIGH 0x8u
+#define ORVANE_LEVEL_TOO_LOW 0x10u
+#define ORVANE_GAIN_TOO_HIGH 0x20u
+#define ORVANE_PD_AT_EDGE 0x40u
+#define ORVANE_INVALID_ROI 0x80u
+#define ORVANE_NOT_MONOTONIC 0x80u
+#define ORVANE_TOO_FEW_FRAMES 0x100u
+#define ORVANE_DCC_DEVIATION 0x200u
+#define ORVANE_PD_RANGE_LOW 0x400u
+#define ORVANE_FOCUS_FAILED 0x1000u
+#define ORVANE_PEAK_AT_END 0x2000u
 #define ORVANE_HARD_FAILURE 0xFFFFFFFFu
 
-/* Names of the flags, for every program that shows a status word:
- * X(value, name, scope). 0x80 means two things and has one entry per scope:
- * ORVANE_FLAGS_FRAME covers the status of every call but the DCC map and the
- * per-window flags of a frame slot; ORVANE_FLAGS_DCC_MAP covers the status of
- * Orvane_get_dccmap and the state's dcc_flags. Expanding the list defines
- * nothing in the library. The hard failure is a value, not a flag: compare
- * the whole word with ORVANE_HARD_FAILURE before decoding bits. */
+/* Names and meanings of the flags, for every program that shows a status
+ * word: ORVANE_FLAG_LIST(X) expands X(value, name, scope) and
+ * ORVANE_FLAG_MEANING_LIST(X) expands X(value, name, scope, meaning), one
+ * entry per flag, from the one table below. 0x80 means two things and has
+ * one entry per scope: ORVANE_FLAGS_FRAME covers the status of every call
+ * but the DCC map and the per-window flags of a frame slot;
+ * ORVANE_FLAGS_DCC_MAP covers the status of Orvane_get_dccmap and the
+ * state's dcc_flags. Expanding the lists defines nothing in the library. The
+ * hard failure is a value, not a flag: compare the whole word with
+ * ORVANE_HARD_FAILURE before decoding bits. */
 #define ORVANE_FLAGS_FRAME 0x1u
 #define ORVANE_FLAGS_DCC_MAP 0x2u
 #define ORVANE_HARD_FAILURE_NAME "hard_failure"
-#define ORVANE_FLAG_LIST(X)                                              \
-    X(ORVANE_LENS_OUT_OF_RANGE, "lens_out_of_range", ORVANE_FLAGS_FRAME) \
-    X(ORVANE_LAYOUT_UNUSABLE, "layout_unusable", ORVANE_FLAGS_FRAME)     \
-    X(ORVANE_LEVEL_TOO_HIGH, "level_too_high", ORVANE_FLAGS_FRAME)       \
-    X(ORVANE_LEVEL_TOO_LOW, "level_too_low", ORVANE_FLAGS_FRAME)         \
-    X(ORVANE_GAIN_TOO_HIGH, "gain_too_high", ORVANE_FLAGS_FRAME)         \
-    X(ORVANE_PD_AT_EDGE, "pd_at_edge", ORVANE_FLAGS_FRAME)               \
-    X(ORVANE_INVALID_ROI, "invalid_roi", ORVANE_FLAGS_FRAME)             \
-    X(ORVANE_NOT_MONOTONIC, "not_monotonic", ORVANE_FLAGS_DCC_MAP)       \
-    X(ORVANE_TOO_FEW_FRAMES, "too_few_frames", ORVANE_FLAGS_DCC_MAP)     \
-    X(ORVANE_DCC_DEVIATION, "dcc_deviation", ORVANE_FLAGS_DCC_MAP)       \
-    X(ORVANE_PD_RANGE_LOW, "pd_range_low", ORVANE_FLAGS_DCC_MAP)         \
-    X(ORVANE_FOCUS_FAILED, "focus_failed", ORVANE_FLAGS_FRAME)           \
-    X(ORVANE_PEAK_AT_END, "peak_at_end", ORVANE_FLAGS_DCC_MAP)
+#define ORVANE_HARD_FAILURE_MEANING "the call failed"
+#define ORVANE_FLAG_LIST(X) ORVANE_FLAG_TABLE_(ORVANE_FLAG_NAME_, X)
+#define ORVANE_FLAG_MEANING_LIST(X) ORVANE_FLAG_TABLE_(ORVANE_FLAG_MEANING_, X)
+#define ORVANE_FLAG_NAME_(X, value, name, scope, meaning) X(value, name, scope)
+#define ORVANE_FLAG_MEANING_(X, value, name, scope, meaning) X(value, name, scope, meaning)
+#define ORVANE_FLAG_TABLE_(R, X)                                                       \
+    R(X, ORVANE_LENS_OUT_OF_RANGE, "lens_out_of_range", ORVANE_FLAGS_FRAME,            \
+      "lens position outside lens_min..lens_max")                                      \
+    R(X, ORVANE_LAYOUT_UNUSABLE, "layout_unusable", ORVANE_FLAGS_FRAME,                \
+      "no PD pairs, zero block size or nothing extracted")                             \
+    R(X, ORVANE_LEVEL_TOO_HIGH, "level_too_high", ORVANE_FLAGS_FRAME,                  \
+      "a PD level of the flat field above the maximum level")                          \
+    R(X, ORVANE_LEVEL_TOO_LOW, "level_too_low", ORVANE_FLAGS_FRAME,                    \
+      "a PD level of the flat field below the minimum level")                          \
+    R(X, ORVANE_GAIN_TOO_HIGH, "gain_too_high", ORVANE_FLAGS_FRAME,                    \
+      "a gain above the maximum gain")                                                 \
+    R(X, ORVANE_PD_AT_EDGE, "pd_at_edge", ORVANE_FLAGS_FRAME,                          \
+      "disparity at the edge of the search range")                                     \
+    R(X, ORVANE_INVALID_ROI, "invalid_roi", ORVANE_FLAGS_FRAME,                        \
+      "invalid window rectangle")                                                      \
+    R(X, ORVANE_NOT_MONOTONIC, "not_monotonic", ORVANE_FLAGS_DCC_MAP,                  \
+      "PD steps against its direction over the sweep and the fit residual "            \
+      "exceeds residual_limit")                                                        \
+    R(X, ORVANE_TOO_FEW_FRAMES, "too_few_frames", ORVANE_FLAGS_DCC_MAP,                \
+      "fewer frames than sweep_frames, or fewer than 2 left for the fit")              \
+    R(X, ORVANE_DCC_DEVIATION, "dcc_deviation", ORVANE_FLAGS_DCC_MAP,                  \
+      "|zero-PD lens - peak lens| / lens span above the window's dcc_dev_limit")       \
+    R(X, ORVANE_PD_RANGE_LOW, "pd_range_low", ORVANE_FLAGS_DCC_MAP,                    \
+      "PD spread over the fitted frames below min_pd_range")                           \
+    R(X, ORVANE_FOCUS_FAILED, "focus_failed", ORVANE_FLAGS_FRAME,                      \
+      "the focus measure failed for the window")                                       \
+    R(X, ORVANE_PEAK_AT_END, "peak_at_end", ORVANE_FLAGS_DCC_MAP,                      \
+      "focus peak at or beyond an end of the sweep")
 
 /* ---- Capacities ------------------------------------------------------- */
 #define ORVANE_FRAME_SLOTS 12
@@ -202,60 +225,140 @@ typedef struct pd_map {
 /* The calibration context (about 217 MB); opaque to the host. */
 typedef struct cal_context cal_context;
 
+/* Every entry point that returns a status word returns ORVANE_HARD_FAILURE,
+ * having written nothing, for a null pointer argument or inputs beyond the
+ * capacities above; the flags each can raise besides are listed with it. */
+
 /* ---- Context ------------------------------------------------------------ */
+
+/* Orvane_create():
+ * Allocates a zero-filled context and copies `settings` (not null) into it.
+ * @return the context, to release with Orvane_destroy; NULL if the
+ *         allocation failed or `settings` is NULL. */
 ORVANE_API cal_context* Orvane_create(const cal_settings* settings);
+
+/* Orvane_destroy():
+ * Frees a context made by Orvane_create.
+ * @return 0; -1 (nothing done) for NULL. */
 ORVANE_API int32_t Orvane_destroy(cal_context* ctx);
 
 /* ---- Identification ---------------------------------------------------- */
-ORVANE_API int32_t Orvane_get_lib_version(char* buffer);  /* >= 39 bytes */
-ORVANE_API int32_t Orvane_get_lib_features(char* buffer); /* >= 252 bytes */
+
+/* Orvane_get_lib_version(), Orvane_get_lib_features():
+ * Write the version line, or the feature lines, and a NUL into `buffer`
+ * (at least ORVANE_LIB_VERSION_BUFFER_SIZE / ORVANE_LIB_FEATURES_BUFFER_SIZE
+ * bytes).
+ * @return the characters written, without the NUL; -1 for a NULL buffer. */
+ORVANE_API int32_t Orvane_get_lib_version(char* buffer);
+ORVANE_API int32_t Orvane_get_lib_features(char* buffer);
 
 /* ---- Sensor configuration check ----------------------------------------- */
+
+/* Orvane_validate_sensor_cfg():
+ * Extracts the PD images of the raw frame `raw` by the horizontal layout of
+ * `cfg` into `left` and `right`, so a host can check a configuration; no
+ * context, no black level.
+ * @return 0, or ORVANE_LAYOUT_UNUSABLE (the images then untouched). */
 ORVANE_API uint32_t Orvane_validate_sensor_cfg(const uint16_t* raw, const sensor_cfg* cfg,
                                                uint16_t* left, uint16_t* right);
 
 /* ---- Gain map ------------------------------------------------------------ */
+
+/* Orvane_get_gainmap(), Orvane_get_gainmap_vertical():
+ * Generates the gain map of the flat-field raw frame `raw` (horizontal or
+ * vertical layout of `cfg`) into `map` and checks it against `limits`; the
+ * grid size is recorded in the context's state.
+ * @return 0, or the OR of ORVANE_LAYOUT_UNUSABLE, ORVANE_LEVEL_TOO_HIGH,
+ *         ORVANE_LEVEL_TOO_LOW and ORVANE_GAIN_TOO_HIGH. */
 ORVANE_API uint32_t Orvane_get_gainmap(cal_context* ctx, const uint16_t* raw,
                                        const sensor_cfg* cfg, gainmap* map,
                                        const gain_limits* limits);
 ORVANE_API uint32_t Orvane_get_gainmap_vertical(cal_context* ctx, const uint16_t* raw,
                                                 const sensor_cfg* cfg, gainmap* map,
                                                 const gain_limits* limits);
+
+/* Orvane_get_gainmap_2pd():
+ * The same for a dual-photodiode sensor from its two flat-field images
+ * (`width` x `height`, `black_level`), taken at `lens_position`.
+ * @return 0, or the OR of ORVANE_LENS_OUT_OF_RANGE and the gain map flags
+ *         above; a lens position out of range still gives the map. */
 ORVANE_API uint32_t Orvane_get_gainmap_2pd(cal_context* ctx, const uint16_t* left,
                                            const uint16_t* right, int32_t width, int32_t height,
                                            int32_t black_level, gainmap* map,
                                            const gain_limits* limits, float lens_position);
 
 /* ---- Frame intake and PD readout ----------------------------------------- */
+
+/* Orvane_add_raw(), Orvane_add_raw_vertical():
+ * Adds one raw frame of the lens sweep, taken at `lens_position`, as frame
+ * `frame_index` (0..ORVANE_FRAME_SLOTS-1): its PD images (horizontal or
+ * vertical layout of `cfg`), corrected by `map`, give each window's
+ * disparity; the focus measure runs on the frame's colour channel only when
+ * that succeeded.
+ * @return 0; ORVANE_LAYOUT_UNUSABLE; the OR of ORVANE_PD_AT_EDGE and
+ *         ORVANE_INVALID_ROI; ORVANE_FOCUS_FAILED; or ORVANE_HARD_FAILURE
+ *         when no colour channel can be found. */
 ORVANE_API uint32_t Orvane_add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position,
                                    const uint16_t* raw, const sensor_cfg* cfg,
                                    const gainmap* map);
 ORVANE_API uint32_t Orvane_add_raw_vertical(cal_context* ctx, int32_t frame_index,
                                             int32_t lens_position, const uint16_t* raw,
                                             const sensor_cfg* cfg, const gainmap* map);
-/* The two images are corrected in place; afterwards left holds their mean. */
+
+/* Orvane_add_raw_2pd():
+ * The same for a dual-photodiode sensor's two images (`width` x `height`,
+ * `black_level`); `lens_position_f` is checked against the settings' lens
+ * range. The two images are corrected in place; afterwards left holds their
+ * mean, on which the focus measure always runs.
+ * @return 0, or the OR of ORVANE_LENS_OUT_OF_RANGE, ORVANE_PD_AT_EDGE,
+ *         ORVANE_INVALID_ROI and ORVANE_FOCUS_FAILED. */
 ORVANE_API uint32_t Orvane_add_raw_2pd(cal_context* ctx, int32_t frame_index,
                                        int32_t lens_position, uint16_t* left, uint16_t* right,
                                        int32_t width, int32_t height, int32_t black_level,
                                        const gainmap* map, float lens_position_f);
+
+/* Orvane_get_raw_pd(), Orvane_get_raw_pd_2pd():
+ * Measures each window's disparity of one frame into `out`, without a focus
+ * measure and without adding the frame to the sweep (frame slot 1 is used as
+ * scratch). The 2pd form corrects the two images in place.
+ * @return 0, ORVANE_LAYOUT_UNUSABLE (raw form), or the OR of
+ *         ORVANE_PD_AT_EDGE and ORVANE_INVALID_ROI. */
 ORVANE_API uint32_t Orvane_get_raw_pd(cal_context* ctx, const uint16_t* raw,
                                       const sensor_cfg* cfg, const gainmap* map, pd_map* out);
 ORVANE_API uint32_t Orvane_get_raw_pd_2pd(cal_context* ctx, uint16_t* left, uint16_t* right,
                                           int32_t width, int32_t height, int32_t black_level,
                                           const gainmap* map, pd_map* out);
 
-/* ---- DCC map ----------------------------------------------------------------
- * dump_path may be NULL (no state dump). */
+/* ---- DCC map ---------------------------------------------------------------- */
+
+/* Orvane_get_dccmap():
+ * Ends the lens sweep: fits each window's PD against the lens position and
+ * writes the DCC map into `map`, the results into the state (dcc_flags),
+ * and, when `dump_path` is not NULL, the state to that file (orvane_state.h;
+ * a file that cannot be opened is reported as a message). The frame count
+ * starts again at 0.
+ * @return 0, or the OR of ORVANE_NOT_MONOTONIC, ORVANE_TOO_FEW_FRAMES,
+ *         ORVANE_DCC_DEVIATION, ORVANE_PD_RANGE_LOW and ORVANE_PEAK_AT_END. */
 ORVANE_API uint32_t Orvane_get_dccmap(cal_context* ctx, dccmap* map, const char* dump_path);
 
 /* ---- Calibration blocks -----------------------------------------------------
- * Writers return the offset of the checksum byte (block length - 1), or -1
- * for a null pointer or a record claiming more cells or windows than it can
- * hold. */
+ * The writers fill `out` (ORVANE_BLOCK_BUFFER_SIZE bytes, both layouts
+ * ORVANE_BLOCK_HV_BUFFER_SIZE, curve of field ORVANE_BLOCK_COF_BUFFER_SIZE)
+ * with the block and a checksum byte.
+ * @return the offset of the checksum byte (block length - 1), or -1 for a
+ *         null pointer or a record claiming more cells or windows than it
+ *         can hold. */
+
+/* Orvane_get_calibration_block(), Orvane_get_calibration_block_vertical():
+ * The block of one layout's gain map and DCC map. */
 ORVANE_API int32_t Orvane_get_calibration_block(const gainmap* map, const dccmap* dcc,
                                                 uint8_t* out);
 ORVANE_API int32_t Orvane_get_calibration_block_vertical(const gainmap* map, const dccmap* dcc,
                                                          uint8_t* out);
+
+/* Orvane_get_calibration_block_horizontal_vertical():
+ * The block of both layouts' maps. The _without_dcc form leaves out the
+ * vertical layout's DCC map and ignores `unused`. */
 ORVANE_API int32_t Orvane_get_calibration_block_horizontal_vertical(const gainmap* map_h,
                                                                     const dccmap* dcc_h,
                                                                     const gainmap* map_v,
@@ -264,12 +367,22 @@ ORVANE_API int32_t Orvane_get_calibration_block_horizontal_vertical(const gainma
 ORVANE_API int32_t Orvane_get_calibration_block_horizontal_vertical_without_dcc(
     const gainmap* map_h, const dccmap* dcc_h, const gainmap* map_v, const void* unused,
     uint8_t* out);
+
+/* Orvane_get_calibration_curve_of_field_block():
+ * The curve-of-field block: each window's focus-peak lens position of the
+ * last DCC map of `ctx`. */
 ORVANE_API int32_t Orvane_get_calibration_curve_of_field_block(const cal_context* ctx,
                                                                uint8_t* out);
+
+/* Orvane_read_calibration_block():
+ * Reads a single-layout calibration block back into `map` and `dcc`.
+ * @return 0 for an intact block; ORVANE_HARD_FAILURE for a wrong format
+ *         tag or checksum (the parsed values stay in the records). */
 ORVANE_API uint32_t Orvane_read_calibration_block(gainmap* map, dccmap* dcc,
                                                   const uint8_t* block);
 
-/* Zero-PD offset block: after Orvane_get_dccmap, the lens offset of every
+/* Orvane_get_calibration_zero_pd_offset_block():
+ * After Orvane_get_dccmap, the lens offset of every
  * window between zero disparity and the contrast peak (zero_pd_lens -
  * peak_lens, lens units). In a sparse PD layout the two pixels of a pair sit
  * apart, so disparity is not zero at focus; a host lands on focus with
@@ -283,7 +396,8 @@ ORVANE_API uint32_t Orvane_read_calibration_block(gainmap* map, dccmap* dcc,
 ORVANE_API int32_t Orvane_get_calibration_zero_pd_offset_block(const cal_context* ctx,
                                                                uint8_t* out);
 
-/* Reads a zero-PD offset block of `size` bytes (at least the block's own
+/* Orvane_read_zero_pd_offset_block():
+ * Reads a zero-PD offset block of `size` bytes (at least the block's own
  * length; trailing bytes are ignored).
  * @return 0 for an intact block, which fills `map` (unused windows 0);
  *         ORVANE_HARD_FAILURE for a null pointer, a block shorter than its
@@ -291,6 +405,27 @@ ORVANE_API int32_t Orvane_get_calibration_zero_pd_offset_block(const cal_context
  *         mismatch, and then `map` is left as it was. */
 ORVANE_API uint32_t Orvane_read_zero_pd_offset_block(const uint8_t* block, uint32_t size,
                                                      zero_pd_map* map);
+
+/* ---- Diagnostics ------------------------------------------------------------
+ * The library reports three conditions as text, none of which changes a
+ * result: "Error: Invalid ROI coordinates. \n", "line width problem\n" and
+ * "Cannot open file for write: <path>\n". Without a handler they are printed
+ * to standard output. */
+
+/* Receives one message: `text` is the whole line, newline included; `ctx` is
+ * the context whose call raised it (NULL where none was at hand); `user` is
+ * the pointer given at installation. The text lives only for the call. */
+typedef void (*orvane_message_handler)(void* user, const cal_context* ctx, const char* text);
+
+/* Orvane_set_message_handler():
+ * Routes every later message of the process to `handler`, with `user`;
+ * NULL restores standard output. Safe to call while other threads run
+ * calibrations: a message goes wholly to the old or the new handler. The
+ * library holds a lock while the handler runs, so its calls never overlap
+ * (messages from threads are serialised) and, once this call returns, the
+ * old handler is neither running nor called again. The handler may call the
+ * library but must not wait for another thread that does. */
+ORVANE_API void Orvane_set_message_handler(orvane_message_handler handler, void* user);
 
 #ifdef __cplusplus
 }

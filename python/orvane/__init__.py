@@ -29,7 +29,8 @@ Commands: `python3 -m orvane.report DIR` (the calibration report page),
 
 The library is found through ORVANE_LIBRARY, beside an installed package, or
 on the system's search path (see orvane._library). Records, JSON and the file
-readers work without loading it.
+readers work without loading it. The library's diagnostics are WARNING
+records of the logger "orvane".
 """
 
 from . import constants

@@ -7,11 +7,17 @@ without it. Where it is looked for, in this order:
 2. next to an installed package: the library `cmake --install` put under the
    same prefix (recorded at install time in _install_paths.py);
 3. the system's loader: liborvane.so.0 on the default search path.
+
+Once loaded, the library's diagnostics ("line width problem" and the like)
+become WARNING records of the logger "orvane" instead of lines on standard
+output: the text without its newline, and in the record's `context` the
+address of the context they arose in (None for none).
 """
 
 import ctypes
 import ctypes.util
 import glob
+import logging
 import os
 import threading
 
@@ -36,6 +42,7 @@ P_U8 = ctypes.POINTER(ctypes.c_uint8)
 I32, U32 = ctypes.c_int32, ctypes.c_uint32
 F32 = ctypes.c_float
 CTX = ctypes.c_void_p
+MESSAGE_HANDLER = ctypes.CFUNCTYPE(None, ctypes.c_void_p, CTX, ctypes.c_char_p)
 
 # name: (result, argument types)
 PROTOTYPES = {
@@ -70,7 +77,19 @@ PROTOTYPES = {
     "Orvane_get_calibration_zero_pd_offset_block": (I32, [CTX, P_U8]),
     "Orvane_read_zero_pd_offset_block": (U32, [P_U8, U32, c_rec(R.zero_pd_map)]),
     "Orvane_read_calibration_block": (U32, [c_rec(R.gainmap), c_rec(R.dccmap), P_U8]),
+    "Orvane_set_message_handler": (None, [MESSAGE_HANDLER, ctypes.c_void_p]),
 }
+
+_log = logging.getLogger("orvane")
+
+
+def _log_message(user, ctx, text):
+    text = os.fsdecode(text)
+    _log.warning("%s", text[:-1] if text.endswith("\n") else text, extra={"context": ctx})
+
+
+# The library keeps the pointer for good, so the callback lives as long as the module.
+_message_handler = MESSAGE_HANDLER(_log_message)
 
 
 def _candidates():
@@ -112,6 +131,7 @@ def library():
                 fn = getattr(lib, name)
                 fn.restype = restype
                 fn.argtypes = argtypes
+            lib.Orvane_set_message_handler(_message_handler, None)
             _loaded, _loaded_path = lib, path
             return lib
         raise LibraryNotFound(

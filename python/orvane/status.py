@@ -2,13 +2,39 @@
 
 import enum
 
-__all__ = ["Status", "OrvaneError", "HARD_FAILURE", "DCC_MAP_FLAGS"]
+__all__ = ["Status", "OrvaneError", "HARD_FAILURE", "DCC_MAP_FLAGS", "MEANING", "meaning"]
 
 HARD_FAILURE = 0xFFFFFFFF
 # The flags of the DCC map's status (and the state's dcc_flags); the others
 # belong to every other status word and to the per-window flags of a frame.
 DCC_MAP_FLAGS = ("NOT_MONOTONIC", "TOO_FEW_FRAMES", "DCC_DEVIATION", "PD_RANGE_LOW",
                  "PEAK_AT_END")
+
+# What each flag means, by its name in orvane.h: the header's
+# ORVANE_FLAG_MEANING_LIST and ORVANE_HARD_FAILURE_MEANING (the layout test
+# holds the two equal).
+MEANING = {
+    "lens_out_of_range": "lens position outside lens_min..lens_max",
+    "layout_unusable": "no PD pairs, zero block size or nothing extracted",
+    "level_too_high": "a PD level of the flat field above the maximum level",
+    "level_too_low": "a PD level of the flat field below the minimum level",
+    "gain_too_high": "a gain above the maximum gain",
+    "pd_at_edge": "disparity at the edge of the search range",
+    "invalid_roi": "invalid window rectangle",
+    "not_monotonic": "PD steps against its direction over the sweep and the fit residual "
+                     "exceeds residual_limit",
+    "too_few_frames": "fewer frames than sweep_frames, or fewer than 2 left for the fit",
+    "dcc_deviation": "|zero-PD lens - peak lens| / lens span above the window's dcc_dev_limit",
+    "pd_range_low": "PD spread over the fitted frames below min_pd_range",
+    "focus_failed": "the focus measure failed for the window",
+    "peak_at_end": "focus peak at or beyond an end of the sweep",
+    "hard_failure": "the call failed",
+}
+
+
+def meaning(name):
+    """What the flag `name` means ("pd_at_edge" or "PD_AT_EDGE"); "" for no flag."""
+    return MEANING.get(name.lower(), "")
 
 
 class Status(enum.IntFlag):

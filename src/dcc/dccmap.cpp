@@ -206,7 +206,7 @@ extern "C" ORVANE_API uint32_t Orvane_get_dccmap(cal_context* ctx, dccmap* map,
     }
     st.dcc_flags = flags;
 
-    if (dump_path != nullptr) write_state_dump(ctx->state, dump_path);
+    if (dump_path != nullptr) write_state_dump(ctx->state, dump_path, ctx);
     st.frames_added = 0;
     return flags;
 }

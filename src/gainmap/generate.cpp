@@ -3,7 +3,7 @@
 
 #include "context/numeric.h"
 #include "gainmap/gainmap.h"
-#include "kernels/use.h"
+#include "kernels/vector_kernels.h"
 #include "sensor/sensor.h"
 
 namespace orvane {

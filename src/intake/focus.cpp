@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstdio>
 #include <cstdlib>
 
 #include "context/context.h"
+#include "context/messages.h"
 #include "context/numeric.h"
 #include "intake/focus_lanes.h"
-#include "kernels/use.h"
+#include "kernels/vector_kernels.h"
 #include "pd/band_sums.h"
 #include "pd/pd.h"
 
@@ -122,7 +122,8 @@ float tapered_sum(const int16_t* samples, uint16_t width, uint16_t height, uint1
     return sum;
 }
 
-bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_result* out) {
+bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_result* out,
+                   const cal_context* ctx) {
     if (n <= 0) return false;
 
     // Levels. The minimum starts above every value so that bright bar
@@ -191,7 +192,7 @@ bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_resu
     for (int32_t s = 0; s < steps; ++s) {
         const float deviation = std::fabs(static_cast<float>(widths[s] - median));
         if (deviation / static_cast<float>(median) > 0.5f) {
-            std::fputs("line width problem\n", stdout);
+            message(ctx, "line width problem\n");
             return false;
         }
     }
@@ -199,7 +200,7 @@ bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_resu
     // either side of the outer bar centres.
     const int64_t twice = 2 * static_cast<int64_t>(median);
     if (twice < e1 || twice < static_cast<int64_t>(n) - e2) {
-        std::fputs("line width problem\n", stdout);
+        message(ctx, "line width problem\n");
         return false;
     }
     out->first = e1;
@@ -241,7 +242,7 @@ float window_focus(cal_context& ctx, const uint16_t* roi, uint16_t width, uint16
     }
 
     line_result lines{0, width, 1};
-    const bool found = line_analysis(smooth, width, ctx.focus.widths, &lines);
+    const bool found = line_analysis(smooth, width, ctx.focus.widths, &lines, &ctx);
     const float value = abs_sum(filtered, static_cast<uint16_t>(lines.first),
                                 static_cast<uint16_t>(lines.last), width, height) /
                         static_cast<float>(lines.steps);
@@ -287,7 +288,7 @@ uint32_t focus_sweep(cal_context& ctx, int16_t frame_index, const uint16_t* imag
             uint16_t roi_w = 0;
             uint16_t roi_h = 0;
             const uint32_t status =
-                cut_roi(image, width, height, rect, ctx.roi_left, &roi_w, &roi_h);
+                cut_roi(image, width, height, rect, ctx.roi_left, &roi_w, &roi_h, &ctx);
             const float value = window_focus(ctx, ctx.roi_left, roi_w, roi_h);
             slot.flags[w] |= status;
             slot.focus[w] = value;

@@ -46,8 +46,10 @@ struct line_result {
     int32_t last;
     int32_t steps;
 };
-// true on success; widths is scratch of at least n entries.
-bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_result* out);
+// true on success; widths is scratch of at least n entries. Two of the
+// failures send a message from `ctx`.
+bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_result* out,
+                   const cal_context* ctx);
 
 // Focus value of one cut-out; negative when the line analysis failed.
 float window_focus(cal_context& ctx, const uint16_t* roi, uint16_t width, uint16_t height);

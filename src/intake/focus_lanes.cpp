@@ -87,7 +87,7 @@ bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t fr
                 (mean[c - 2] + 2 * mean[c - 1] + 5 * mean[c] + 2 * mean[c + 1] + mean[c + 2]) / 11;
         }
         line_result lines{0, wide, 1};
-        found[w] = line_analysis(smooth, wide, ctx.focus.widths, &lines);
+        found[w] = line_analysis(smooth, wide, ctx.focus.widths, &lines, &ctx);
         lane.first = static_cast<uint16_t>(lines.first);
         lane.last = static_cast<uint16_t>(lines.last);
         steps[w] = lines.steps;

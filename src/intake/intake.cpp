@@ -9,7 +9,7 @@
 #include "gainmap/apply_fused.h"
 #include "gainmap/gainmap.h"
 #include "intake/focus.h"
-#include "kernels/use.h"
+#include "kernels/vector_kernels.h"
 #include "pd/band_sums.h"
 #include "pd/pd.h"
 #include "sensor/sensor.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "kernels/kernels.h"
-#include "kernels/use.h"
+#include "kernels/vector_kernels.h"
 
 namespace orvane {
 

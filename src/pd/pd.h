@@ -16,9 +16,11 @@ struct roi_rect {
 };
 
 roi_rect window_rect(uint16_t i, uint16_t j, uint16_t rows, uint16_t cols, float margin);
-// 0, or 128 (after printing the diagnostic) for a rectangle outside [0, 1].
+// 0, or 128 (after the diagnostic, a message from `ctx`) for a rectangle
+// outside [0, 1].
 uint32_t cut_roi(const uint16_t* image, uint16_t image_width, uint16_t image_height,
-                 const roi_rect& rect, uint16_t* roi, uint16_t* out_width, uint16_t* out_height);
+                 const roi_rect& rect, uint16_t* roi, uint16_t* out_width, uint16_t* out_height,
+                 const cal_context* ctx);
 // Sizes cut_roi would give, without cutting; 0 x 0 for a rejected rectangle.
 void roi_size(uint16_t image_width, uint16_t image_height, const roi_rect& rect,
               uint16_t* out_width, uint16_t* out_height);

@@ -5,7 +5,7 @@
 
 #include "context/context.h"
 #include "context/numeric.h"
-#include "kernels/use.h"
+#include "kernels/vector_kernels.h"
 #include "pd/pd.h"
 #include "pd/band_sums.h"
 #include "pd/roi_view.h"
@@ -91,10 +91,13 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
                                   roi_in_place(first, width, height, rect, &view_first) &&
                                   roi_in_place(second, width, height, rect, &view_second);
             const uint32_t status_first =
-                in_place ? 0u : cut_roi(first, width, height, rect, buf.roi_first, &ncols, &nrows);
+                in_place ? 0u
+                         : cut_roi(first, width, height, rect, buf.roi_first, &ncols, &nrows,
+                                   &ctx);
             const uint32_t status_second =
                 in_place ? 0u
-                         : cut_roi(second, width, height, rect, buf.roi_second, &ncols, &nrows);
+                         : cut_roi(second, width, height, rect, buf.roi_second, &ncols, &nrows,
+                                   &ctx);
 
             std::fill(buf.profile_first, buf.profile_first + kProfileCapacity, 0);
             std::fill(buf.profile_second, buf.profile_second + kProfileCapacity, 0);

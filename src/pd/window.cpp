@@ -1,8 +1,8 @@
 // Window grid rectangles and the cut-out of one window.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
+#include "context/messages.h"
 #include "context/numeric.h"
 #include "pd/pd.h"
 
@@ -67,9 +67,10 @@ void roi_size(uint16_t image_width, uint16_t image_height, const roi_rect& rect,
 }
 
 uint32_t cut_roi(const uint16_t* image, uint16_t image_width, uint16_t image_height,
-                 const roi_rect& rect, uint16_t* roi, uint16_t* out_width, uint16_t* out_height) {
+                 const roi_rect& rect, uint16_t* roi, uint16_t* out_width, uint16_t* out_height,
+                 const cal_context* ctx) {
     if (!rect_in_range(rect)) {
-        std::fputs("Error: Invalid ROI coordinates. \n", stdout);
+        message(ctx, "Error: Invalid ROI coordinates. \n");
         return ORVANE_INVALID_ROI;
     }
     const uint32_t col0 = scaled(image_width, rect.left);

@@ -59,59 +59,6 @@ TEST(Context, SweepFramesIsSignExtendedFromTheSettingsByte) {
     EXPECT_EQ(p[1], 0);
 }
 
-// The state region is a file format: every field must sit at its
-// documented context offset, whatever the compiler does with the structs.
-// This is the one check of orvane_state.h against the documented numbers
-// (dump offset = context offset - 356); other tests use the header.
-TEST(Context, StateFieldsSitAtTheirDocumentedOffsets) {
-    cal_settings settings{};
-    context_ptr ctx(Orvane_create(&settings));
-    cal_context* c = ctx.get();
-    auto at = [&](const void* field) {
-        return static_cast<size_t>(reinterpret_cast<const uint8_t*>(field) - bytes(c));
-    };
-    EXPECT_EQ(at(&c->state.dump_tag), 356u);
-    EXPECT_EQ(at(&c->state.focus_abs_sum), 358u);
-    EXPECT_EQ(at(&c->state.gain_cols), 360u);
-    EXPECT_EQ(at(&c->state.gain_rows), 362u);
-    EXPECT_EQ(at(&c->state.gain_left), 364u);
-    EXPECT_EQ(at(&c->state.gain_right), 876u);
-    EXPECT_EQ(at(&c->state.dcc_shift), 1388u);
-    EXPECT_EQ(at(&c->state.win_cols), 1390u);
-    EXPECT_EQ(at(&c->state.win_rows), 1392u);
-    EXPECT_EQ(at(&c->state.dcc), 1394u);
-    EXPECT_EQ(at(&c->state.peak_lens), 1684u);
-    EXPECT_EQ(at(&c->state.zero_pd_lens), 1972u);
-    EXPECT_EQ(at(&c->state.zero_pd_offset), 2260u);
-    EXPECT_EQ(at(&c->state.zero_pd_offset_norm), 2548u);
-    EXPECT_EQ(at(&c->state.fit_residual), 3124u);
-    EXPECT_EQ(at(&c->state.slots), 3700u);
-    EXPECT_EQ(at(&c->state.frames_added), 726052u);
-    EXPECT_EQ(at(&c->state.sweep_frames), 726054u);
-    EXPECT_EQ(at(&c->state.frames_fitted), 726056u);
-    EXPECT_EQ(at(&c->state.max_shift), 726058u);
-    EXPECT_EQ(at(&c->state.win_margin), 726060u);
-    EXPECT_EQ(at(&c->state.bayer_channel), 726064u);
-    EXPECT_EQ(at(&c->state.dcc_dev_limit), 726068u);
-    EXPECT_EQ(at(&c->state.dcc_flags), 726644u);
-    EXPECT_EQ(sizeof(orvane::cal_state), 726292u);
-
-    for (int k = 0; k < 12; ++k) {
-        const orvane::frame_slot& s = c->state.slots[k];
-        const size_t base = 3700u + 60196u * static_cast<size_t>(k);
-        EXPECT_EQ(at(&s.pd), base);
-        EXPECT_EQ(at(&s.focus), base + 576);
-        EXPECT_EQ(at(&s.confidence), base + 1152);
-        EXPECT_EQ(at(&s.flags), base + 1440);
-        EXPECT_EQ(at(&s.sad_curve), base + 2016);
-        EXPECT_EQ(at(&s.sad_curve[1][0]), base + 2016 + 404);
-        EXPECT_EQ(at(&s.lens_position), base + 60192);
-    }
-    // Working buffers follow the state region in their documented order.
-    EXPECT_EQ(at(&c->img_left), 726648u);
-    EXPECT_EQ(at(&c->sad_scratch) + 404, 216823052u);
-}
-
 TEST(Context, ContextsAreIndependent) {
     cal_settings a{}, b{};
     a.dump_tag = 1;

@@ -28,7 +28,7 @@ TEST(StateDumpFile, FileIsEveryByteOfTheStateAndReplacesALongerFile) {
     const std::string path = ::testing::TempDir() + "state_dump_unit.bin";
     std::ofstream(path, std::ios::binary) << std::string(sizeof(cal_state) + 4096, 'x');
     CaptureStdout();
-    orvane::write_state_dump(*state, path.c_str());
+    orvane::write_state_dump(*state, path.c_str(), nullptr);
     EXPECT_EQ(GetCapturedStdout(), "");
 
     std::ifstream in(path, std::ios::binary);
@@ -42,7 +42,7 @@ TEST(StateDumpFile, AFolderInsteadOfAFileIsReported) {
     const auto state = std::make_unique<cal_state>();
     const std::string folder = ::testing::TempDir();
     CaptureStdout();
-    orvane::write_state_dump(*state, folder.c_str());
+    orvane::write_state_dump(*state, folder.c_str(), nullptr);
     EXPECT_EQ(GetCapturedStdout(), "Cannot open file for write: " + folder + "\n");
 }
 

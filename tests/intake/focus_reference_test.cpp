@@ -213,7 +213,7 @@ TEST(FocusReference, LinePatternMeasureMatchesThePlainDefinition) {
         std::vector<int32_t> widths(profile.size() + 1);
         line_result lines{-1, -1, -1};
         testing::internal::CaptureStdout();
-        const bool ok = line_analysis(profile.data(), w, widths.data(), &lines);
+        const bool ok = line_analysis(profile.data(), w, widths.data(), &lines, nullptr);
         testing::internal::GetCapturedStdout();
         ASSERT_EQ(ok, want.ok);
         if (ok) {

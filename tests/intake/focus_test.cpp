@@ -42,7 +42,7 @@ analysis analyse(const std::vector<int32_t>& profile) {
     analysis a{false, {-1, -1, -1}, {}};
     testing::internal::CaptureStdout();
     a.ok = line_analysis(profile.data(), static_cast<int32_t>(profile.size()), widths.data(),
-                         &a.lines);
+                         &a.lines, nullptr);
     a.printed = testing::internal::GetCapturedStdout();
     return a;
 }
@@ -92,7 +92,7 @@ TEST(Bandpass, SaturatingStoreMatchesTheReferenceConversion) {
 
 // ---- sums -------------------------------------------------------------------
 
-// Term by term, in the documented order.
+// Term by term, in the order the library adds them.
 float plain_abs_sum(const std::vector<int16_t>& s, uint16_t first, uint16_t end, uint16_t w,
                     uint16_t h) {
     float sum = 0.0f;

@@ -57,7 +57,7 @@ std::vector<uint16_t> mean_table(const uint16_t* a, const uint16_t* b) {
     return t;
 }
 
-// The documented raw-frame intake, step by step, on a second context.
+// The raw-frame intake written out step by step, on a second context.
 void reference_add_raw(cal_context& ref, int16_t frame, int32_t lens, const image& raw,
                        const sensor_cfg& host_cfg, const gainmap& map, bool vertical, int channel) {
     sensor_cfg cfg;

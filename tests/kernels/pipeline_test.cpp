@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -262,11 +263,18 @@ const pipeline_case kCases[] = {
     {kLine, layout::horizontal, 640, 480, true},
 };
 
-std::string case_name(const testing::TestParamInfo<pipeline_case>& info) {
+std::string name_of(const pipeline_case& c) {
     const char* k[] = {"dual", "horizontal", "vertical"};
-    return std::string(info.param.v.name) + "_" + k[static_cast<int>(info.param.kind)] + "_" +
-           std::to_string(info.param.w) + (info.param.featureless ? "_featureless" : "");
+    return std::string(c.v.name) + "_" + k[static_cast<int>(c.kind)] + "_" + std::to_string(c.w) +
+           (c.featureless ? "_featureless" : "");
 }
+
+std::string case_name(const testing::TestParamInfo<pipeline_case>& info) {
+    return name_of(info.param);
+}
+
+// ctest's test names carry the printed parameter: the name, not its bytes.
+void PrintTo(const pipeline_case& c, std::ostream* os) { *os << name_of(c); }
 
 INSTANTIATE_TEST_SUITE_P(Sweeps, Pipeline, ::testing::ValuesIn(kCases), case_name);
 

@@ -31,9 +31,9 @@ cut cut_window(uint16_t w, uint16_t h, uint16_t i, uint16_t j, uint16_t rows, ui
     std::vector<uint16_t> roi(size_t(w) * h + 1, 0xBEEF);
     const roi_rect rect = window_rect(i, j, rows, cols, margin);
     cut out{};
-    out.status = cut_roi(by_col.data(), w, h, rect, roi.data(), &out.ncols, &out.nrows);
+    out.status = cut_roi(by_col.data(), w, h, rect, roi.data(), &out.ncols, &out.nrows, nullptr);
     out.col0 = roi[0];
-    cut_roi(by_row.data(), w, h, rect, roi.data(), &out.ncols, &out.nrows);
+    cut_roi(by_row.data(), w, h, rect, roi.data(), &out.ncols, &out.nrows, nullptr);
     out.row0 = roi[0];
     uint16_t sw = 0, sh = 0;
     roi_size(w, h, rect, &sw, &sh);
@@ -118,7 +118,8 @@ TEST(CutRoi, RepeatsTheLastRowAndColumnPastTheImage) {
     std::vector<uint16_t> roi(64, 0);
     uint16_t nc = 0, nr = 0;
 
-    ASSERT_EQ(cut_roi(img.data(), w, h, {1.0f, 0.0f, 1.0f, 1.0f}, roi.data(), &nc, &nr), 0u);
+    ASSERT_EQ(cut_roi(img.data(), w, h, {1.0f, 0.0f, 1.0f, 1.0f}, roi.data(), &nc, &nr, nullptr),
+              0u);
     ASSERT_EQ(nc, w);
     ASSERT_EQ(nr, h);
     for (uint16_t r = 0; r < h; ++r) {
@@ -126,7 +127,8 @@ TEST(CutRoi, RepeatsTheLastRowAndColumnPastTheImage) {
     }
 
     // Starts at column 2 and runs 5 columns: columns 5 and 6 repeat column 4.
-    ASSERT_EQ(cut_roi(img.data(), w, h, {0.5f, 0.4f, 0.5f, 1.0f}, roi.data(), &nc, &nr), 0u);
+    ASSERT_EQ(cut_roi(img.data(), w, h, {0.5f, 0.4f, 0.5f, 1.0f}, roi.data(), &nc, &nr, nullptr),
+              0u);
     ASSERT_EQ(nc, 5);
     ASSERT_EQ(nr, 2);
     const uint16_t expect[2][5] = {{112, 113, 114, 114, 114}, {117, 118, 119, 119, 119}};
@@ -135,7 +137,8 @@ TEST(CutRoi, RepeatsTheLastRowAndColumnPastTheImage) {
     }
 
     // Left edge at 1: every column repeats the last one.
-    ASSERT_EQ(cut_roi(img.data(), w, h, {0.0f, 1.0f, 0.25f, 0.4f}, roi.data(), &nc, &nr), 0u);
+    ASSERT_EQ(cut_roi(img.data(), w, h, {0.0f, 1.0f, 0.25f, 0.4f}, roi.data(), &nc, &nr, nullptr),
+              0u);
     ASSERT_EQ(nc, 2);
     ASSERT_EQ(nr, 1);
     EXPECT_EQ(roi[0], 104);
@@ -152,7 +155,7 @@ TEST(CutRoi, RejectsFractionsOutsideTheUnitRangeWithoutWriting) {
         std::vector<uint16_t> roi(16, 0xABCD);
         uint16_t nc = 11, nr = 22;
         testing::internal::CaptureStdout();
-        const uint32_t st = cut_roi(img.data(), 4, 4, rect, roi.data(), &nc, &nr);
+        const uint32_t st = cut_roi(img.data(), 4, 4, rect, roi.data(), &nc, &nr, nullptr);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: Invalid ROI coordinates. \n");
         EXPECT_EQ(st, 128u);
         EXPECT_EQ(nc, 11);

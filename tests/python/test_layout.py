@@ -14,7 +14,7 @@ import pytest
 
 import orvane
 from orvane import constants, records
-from orvane.status import DCC_MAP_FLAGS
+from orvane.status import DCC_MAP_FLAGS, MEANING
 
 C_TYPES = {ctypes.c_int8: "int8_t", ctypes.c_uint8: "uint8_t", ctypes.c_int16: "int16_t",
            ctypes.c_uint16: "uint16_t", ctypes.c_int32: "int32_t", ctypes.c_uint32: "uint32_t",
@@ -59,7 +59,12 @@ def program(structs, flags, header_names):
               '(unsigned long long)(value), (unsigned)(scope));',
               "ORVANE_FLAG_LIST(FLAG)",
               'printf("flag.%s %llu 0\\n", ORVANE_HARD_FAILURE_NAME, '
-              '(unsigned long long)ORVANE_HARD_FAILURE);']
+              '(unsigned long long)ORVANE_HARD_FAILURE);',
+              '#define MEANING(value, name, scope, meaning) printf("meaning.%s %llu %u %s\\n", '
+              'name, (unsigned long long)(value), (unsigned)(scope), meaning);',
+              "ORVANE_FLAG_MEANING_LIST(MEANING)",
+              'printf("meaning.%s %llu 0 %s\\n", ORVANE_HARD_FAILURE_NAME, '
+              '(unsigned long long)ORVANE_HARD_FAILURE, ORVANE_HARD_FAILURE_MEANING);']
     lines += ["return 0;", "}"]
     return "\n".join(lines) + "\n"
 
@@ -81,6 +86,10 @@ def test_records_flags_and_capacities_match_the_headers(tmp_path):
     seen = {}
     for line in subprocess.run([str(exe)], check=True, capture_output=True,
                                text=True).stdout.splitlines():
+        if line.startswith("meaning."):  # the meaning keeps its spaces
+            key, value, scope, text = line.split(" ", 3)
+            seen[key] = [value, scope, text]
+            continue
         key, *values = line.split()
         seen[key] = values
 
@@ -102,6 +111,9 @@ def test_records_flags_and_capacities_match_the_headers(tmp_path):
             continue
         scope = 0 if name == "HARD_FAILURE" else 2 if name in DCC_MAP_FLAGS else 1
         expected[f"flag.{name.lower()}"] = [str(int(member)), str(scope)]
+        expected[f"meaning.{name.lower()}"] = [str(int(member)), str(scope),
+                                               MEANING[name.lower()]]
+    assert set(MEANING) == {n.lower() for n in orvane.Status.__members__} - {"ok"}
     assert seen == expected
     # The dump reader's numpy layout is the ctypes one.
     assert orvane.files._STATE_DTYPE.itemsize == constants.STATE_DUMP_SIZE

@@ -151,6 +151,25 @@ TEST(BatchCli, TwoWorkersWriteWhatSerialCalibrateWritesAndFindTheFaultsByReason)
         EXPECT_EQ(row.at("windows"), "4") << module;
         EXPECT_EQ(row.at("error"), "");
     }
+    // The library's messages: each line of the lot's log names the module whose
+    // calibration raised it, and that module's own log has the same messages.
+    const std::string library_log = read_text(out / "two/library_output.log");
+    EXPECT_THAT(library_log, HasSubstr(": line width problem\n"));  // the shaded modules
+    std::map<std::string, std::string> messages_of;
+    for (const std::string& line : split(library_log, '\n')) {
+        if (line.empty()) continue;
+        const size_t colon = line.find(": ");
+        ASSERT_NE(colon, std::string::npos) << line;
+        ASSERT_TRUE(lot.fault.count(line.substr(0, colon))) << line;
+        messages_of[line.substr(0, colon)] += line.substr(colon + 2) + "\n";
+    }
+    for (const auto& [module, text] : messages_of) {
+        std::string logged;
+        for (const std::string& line : split(read_text(out / ("two/" + module + "/calibrate.log")), '\n'))
+            if (text.find(line + "\n") != std::string::npos && !line.empty()) logged += line + "\n";
+        EXPECT_EQ(logged, text) << module;
+    }
+
     // Bad modules: an error row naming what is wrong, and no outputs at all.
     EXPECT_EQ(rows.at("broken-frame").at("verdict"), "error");
     EXPECT_THAT(rows.at("broken-frame").at("error"), HasSubstr("f05.raw"));

@@ -48,7 +48,8 @@ void run_one(const batch_options& o) {
     if (e.module.empty()) e.module = fs::path(e.manifest).parent_path().filename().string();
     std::optional<module_outcome> m;
     {
-        const stdout_diverted diverted(STDERR_FILENO);
+        const library_messages messages(STDERR_FILENO);
+        const module_scope scope(e.module);
         m = calibrate_lot_module(e, o.out, {o.settings, o.force});
     }
     std::printf("%s\n%s\n", lot_table_header().c_str(), m->row.c_str());
@@ -83,6 +84,7 @@ void run_batch(const batch_options& o) {
     const module_options mo{o.settings, o.force};
     auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < lot.size();) {
+            const module_scope scope(lot[i].module);
             outcomes[i] = calibrate_lot_module(lot[i], o.out, mo);
             progress.module_done(outcomes[i]);
             finished.fetch_add(1);
@@ -92,7 +94,7 @@ void run_batch(const batch_options& o) {
     const int log_fd = ::open(library_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (log_fd < 0) throw io::io_error(library_log + ": cannot create it");
     {
-        const stdout_diverted diverted(log_fd);
+        const library_messages messages(log_fd);
         std::vector<std::thread> workers;
         for (unsigned k = 0; k < jobs; ++k) workers.emplace_back(work);
         while (finished.load() < lot.size()) {

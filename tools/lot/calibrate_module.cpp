@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "io/files.h"
+#include "lot/library_output.h"
 #include "lot/marks.h"
 #include "lot/progress.h"
 #include "pipeline/manifest_calibration.h"
@@ -61,6 +62,7 @@ module_outcome calibrate_lot_module(const lot_entry& e, const std::string& out_d
         fs::remove(dir / kMarkName, ec);
 
         memory_log log;
+        const module_log_scope log_scope(log.file());
         calibrate_manifest(e.manifest, dir.string(), {"", o.settings, ""}, log.file());
         io::write_file_atomic((dir / kLogName).string(), log.text());
         const double runtime = seconds_since(t0);

@@ -10,27 +10,9 @@ from .. import files
 from .. import page
 from ..constants import MAX_DCC_WINDOWS
 from ..page import Html, escape
-from ..status import Status
+from ..status import MEANING, Status
 from .model import FILES, GAIN_UNITY, OPTIONAL, fitted_mask, flag_names
 
-# What each flag name means, for the legend under the flagged windows.
-MEANING = {
-    "lens_out_of_range": "lens position outside lens_min..lens_max",
-    "layout_unusable": "no PD pairs, zero block size or nothing extracted",
-    "level_too_high": "a PD level of the flat field above the maximum level",
-    "level_too_low": "a PD level of the flat field below the minimum level",
-    "gain_too_high": "a gain above the maximum gain",
-    "pd_at_edge": "disparity at the edge of the search range",
-    "invalid_roi": "invalid window rectangle",
-    "not_monotonic": "PD steps against its direction over the sweep and the fit residual "
-                     "exceeds residual_limit",
-    "too_few_frames": "fewer frames than sweep_frames, or fewer than 2 left for the fit",
-    "dcc_deviation": "|zero-PD lens - peak lens| / lens span above the window's dcc_dev_limit",
-    "pd_range_low": "PD spread over the fitted frames below min_pd_range",
-    "focus_failed": "the focus measure failed for the window",
-    "peak_at_end": "focus peak at or beyond an end of the sweep",
-    "hard_failure": "the call failed",
-}
 
 
 def chips(names, none="none"):
