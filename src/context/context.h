@@ -37,8 +37,8 @@ struct gain_columns {
 
 }  // namespace orvane
 
-// The layout of the documented regions is fixed; extra working tables follow
-// them and are never written to a file.
+// The settings and state regions are laid out as orvane.h and orvane_state.h
+// give them; extra working tables follow and are never written to a file.
 struct cal_context {
     cal_settings settings;
     cal_state state;
@@ -66,4 +66,4 @@ struct cal_context {
 };
 static_assert(offsetof(cal_context, state) == 356, "state region starts at byte 356");
 static_assert(offsetof(cal_context, sad_scratch) + sizeof(float) * 101 == 216823052,
-              "documented regions total 216,823,052 bytes");
+              "the fixed regions total 216,823,052 bytes");

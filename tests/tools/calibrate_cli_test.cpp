@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 
 #include "io/records.h"
@@ -96,6 +97,9 @@ struct layout_format {
     std::string layout;
     std::string format;
 };
+
+// Test names show the case, not the record's bytes.
+void PrintTo(const layout_format& c, std::ostream* os) { *os << c.layout << "_" << c.format; }
 
 class SimulateThenCalibrate : public ::testing::TestWithParam<layout_format> {};
 
@@ -188,6 +192,8 @@ struct bad_input {
     std::function<void(const simulated&)> damage;
     std::string expected;  // on stderr after "orvane: <set folder>/"
 };
+
+void PrintTo(const bad_input& c, std::ostream* os) { *os << c.name; }
 
 class CalibrateRefuses : public ::testing::TestWithParam<bad_input> {};
 

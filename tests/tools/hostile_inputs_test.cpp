@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "io/records.h"
@@ -109,6 +110,9 @@ struct hostile {
     std::string culprit;  // file in the set the message starts with
     std::string reason;
 };
+
+// Test names show the case, not the record's bytes.
+void PrintTo(const hostile& c, std::ostream* os) { *os << c.name; }
 
 void expect_refusal(const hostile& h, const capture_set_files& files,
                     const io_test::cli_result& r) {

@@ -339,6 +339,9 @@ struct bad_file {
     const char* message;  // after "orvane: <path>: "
 };
 
+// Test names show the case, not the record's bytes.
+void PrintTo(const bad_file& c, std::ostream* os) { *os << c.name; }
+
 class InspectBadInput : public ::testing::TestWithParam<bad_file> {};
 
 TEST_P(InspectBadInput, OneErrorLineAndNonZeroExit) {

@@ -13,6 +13,8 @@
 
 namespace {
 
+using io_test::error_of;
+
 using namespace orvane_tool;
 using io::frame_format;
 using io::json;
@@ -108,19 +110,15 @@ void expect_same(const capture_set& a, const capture_set& b) {
     for (size_t k = 0; k < a.sweep.size(); ++k) same_frame(a.sweep[k], b.sweep[k]);
 }
 
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const io::io_error& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
 struct round_trip_case {
     layout kind;
     frame_format format;
 };
+
+// Test names show the case, not the record's bytes.
+void PrintTo(const round_trip_case& c, std::ostream* os) {
+    *os << layout_name(c.kind) << "_" << io::frame_format_name(c.format);
+}
 
 class CaptureRoundTrip : public ::testing::TestWithParam<round_trip_case> {};
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,19 +19,12 @@
 
 namespace {
 
+using io_test::error_of;
+
 using namespace orvane_tool;
 using io::json;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const io::io_error& e) {
-        return e.what();
-    }
-    return "no error";
-}
 
 json frames_json(int count, int step, bool dual) {
     json frames = json::array();
@@ -129,6 +123,9 @@ struct bad_record {
     std::vector<edit> edits;
     std::string expected;  // after "<set folder>/"
 };
+
+// Test names show the case, not the record's bytes.
+void PrintTo(const bad_record& c, std::ostream* os) { *os << c.name; }
 
 class RecordChecks : public ::testing::TestWithParam<bad_record> {};
 

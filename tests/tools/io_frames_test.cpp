@@ -11,19 +11,12 @@
 
 namespace {
 
+using io_test::error_of;
+
 using namespace orvane_tool;
 using io::frame_format;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const io::io_error& e) {
-        return e.what();
-    }
-    return "no error";
-}
 
 // A ramp that uses both bytes of every sample.
 std::vector<uint16_t> ramp(uint32_t width, uint32_t height, uint32_t scale, uint16_t mask) {

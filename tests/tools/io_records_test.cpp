@@ -219,6 +219,9 @@ struct bad_field {
     const char* message;  // the whole error line
 };
 
+// Test names show the case, not the record's bytes.
+void PrintTo(const bad_field& c, std::ostream* os) { *os << c.what << " " << c.key; }
+
 class SensorJsonErrors : public ::testing::TestWithParam<bad_field> {};
 
 TEST_P(SensorJsonErrors, GiveOneLineNamingFileAndField) {

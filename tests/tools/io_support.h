@@ -9,10 +9,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "io/files.h"
 
 namespace io_test {
 
@@ -86,5 +89,15 @@ inline cli_result run_cli(const std::string& args) {
 }
 
 inline std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+// The message of the io_error `f` throws, or "no error".
+inline std::string error_of(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const orvane_tool::io::io_error& e) {
+        return e.what();
+    }
+    return "no error";
+}
 
 }  // namespace io_test

@@ -14,7 +14,7 @@
 namespace orvane_tool {
 namespace {
 
-// A state dump of one sweep, written field by field at the documented offsets.
+// A state dump of one sweep, written field by field at the offsets orvane_state.h gives.
 class StateDump : public ::testing::Test {
 protected:
     static constexpr int kFrames = 5;

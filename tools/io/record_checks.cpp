@@ -31,7 +31,7 @@ std::string decimal(float v) {
     return shown(float_json(v));
 }
 
-// Thousands separated, as the README writes the capacities.
+// Thousands separated, as docs/library.md writes the capacities.
 std::string count(uint64_t v) {
     const std::string digits = std::to_string(v);
     std::string out;

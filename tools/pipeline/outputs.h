@@ -16,7 +16,7 @@ namespace orvane_tool {
 // the disparity between two mirrored half-disc blurs, which runs ahead of their
 // centroid separation as the blur grows, so a fitted DCC sits below the truth:
 // 2.6-4% on the bar chart and 5.5-8.5% on the natural chart with the demo's
-// settings (README, simulator section). The target bounds that bias.
+// settings (docs/simulator.md). The target bounds that bias.
 constexpr double kDccErrorTarget = 0.12;
 
 struct accuracy {
