@@ -2,7 +2,7 @@
 // code, one sample at a time. The vector tables must give the same bytes.
 #include <algorithm>
 
-#include "intake/focus.h"
+#include "context/numeric.h"
 #include "kernels/kernels.h"
 
 namespace orvane {
