@@ -60,8 +60,7 @@ struct cal_context {
     orvane::gain_columns gain_cols;
     // Kernel table chosen at creation (src/kernels); null means scalar.
     const orvane::kernel_table* kernels;
-    // Column sums of window bands: first and second PD image, focus image
-    // (vector kernels only).
+    // Column sums of window bands: first and second PD image, focus image.
     orvane::band_sums_store bands[3];
 };
 static_assert(offsetof(cal_context, state) == 356, "state region starts at byte 356");

@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace orvane {
 
@@ -29,6 +32,20 @@ inline int16_t trunc16_sat(float v) {
     if (v <= -32768.0f) return INT16_MIN;
     if (v >= 32767.0f) return INT16_MAX;
     return static_cast<int16_t>(v);
+}
+
+// trunc16_sat as the band-pass filter stores its output. The filter loop
+// calls it for every sample, so on x86 it is spelled with min/max
+// instructions, which compilers otherwise turn into branches.
+inline int16_t saturate16(float v) {
+#if defined(__SSE2__)
+    const __m128 x = _mm_set_ss(v);
+    const __m128 finite = _mm_and_ps(x, _mm_cmpord_ss(x, x));
+    const __m128 low = _mm_max_ss(finite, _mm_set_ss(-32768.0f));
+    return static_cast<int16_t>(_mm_cvttss_si32(_mm_min_ss(low, _mm_set_ss(32767.0f))));
+#else
+    return trunc16_sat(v);
+#endif
 }
 
 }  // namespace orvane

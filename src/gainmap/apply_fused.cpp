@@ -1,6 +1,5 @@
-// Black level and gain application in one pass over the image, on a vector
-// kernel table: the same samples as subtract_black followed by
-// apply_gain_table.
+// Black level and gain application in one pass over the image, on a kernel
+// table: the same samples as subtract_black followed by apply_gain_table.
 #include "gainmap/apply_fused.h"
 
 #include <cstddef>

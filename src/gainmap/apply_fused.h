@@ -1,4 +1,4 @@
-// Black level and gain table in one pass, on a vector kernel table.
+// Black level and gain table in one pass, on a kernel table.
 #pragma once
 
 #include <cstddef>

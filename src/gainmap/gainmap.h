@@ -49,10 +49,10 @@ inline uint16_t round_level(float sum) {
 }
 
 // false (dst untouched) when the scratch was not reserved for this shape.
-// `vk`: vector kernels for the column pass (same bytes), or nullptr.
+// `kernels` runs the column pass.
 bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, uint16_t* dst,
                     int32_t dst_width, int32_t dst_height, resize_scratch& scratch,
-                    const kernel_table* vk = nullptr);
+                    const kernel_table& kernels = scalar_kernels());
 // Same, with its own scratch; false (dst untouched) when it cannot be obtained.
 bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, uint16_t* dst,
                     int32_t dst_width, int32_t dst_height);
@@ -127,6 +127,7 @@ void for_each_gain_span(const gain_grid& grid, const gain_columns& columns, cons
 // image or table leaves the image as it is. `columns` is scratch for the
 // per-column terms (the context's gain_cols).
 void apply_gain_table(uint16_t* image, uint16_t width, uint16_t height, const uint16_t* table,
-                      uint16_t table_cols, uint16_t table_rows, gain_columns& columns);
+                      uint16_t table_cols, uint16_t table_rows, gain_columns& columns,
+                      const kernel_table& kernels = scalar_kernels());
 
 }  // namespace orvane

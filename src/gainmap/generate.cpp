@@ -15,43 +15,20 @@ constexpr uint32_t kLevelLow = ORVANE_LEVEL_TOO_LOW;
 constexpr uint32_t kGainHigh = ORVANE_GAIN_TOO_HIGH;
 constexpr uint16_t kGainCeiling = 65535;
 
-// Smallest and largest window sum of one image over every row and every
-// start column. Window sums of at most 65,535 samples fit 32 bits.
-void window_sum_range(const uint16_t* image, uint32_t width, uint32_t height, uint32_t len,
-                      uint32_t& lowest, uint32_t& highest) {
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint16_t* row = image + static_cast<size_t>(y) * width;
-        uint32_t sum = 0;
-        for (uint32_t x = 0; x < len; ++x) sum += row[x];
-        lowest = std::min(lowest, sum);
-        highest = std::max(highest, sum);
-        for (uint32_t x = len; x < width; ++x) {
-            sum += row[x];
-            sum -= row[x - len];
-            lowest = std::min(lowest, sum);
-            highest = std::max(highest, sum);
-        }
-    }
-}
-
 // Exposure of the flat field, on the PD levels as extracted. The mean of a
 // window is sum / len truncated, so mean > max_level is sum >= (max_level +
 // 1) * len and mean < min_level is sum < min_level * len: only the extreme
 // window sums need comparing, and no window divides.
 uint32_t exposure_flags(const uint16_t* first, const uint16_t* second, uint16_t width,
-                        uint16_t height, const gain_limits& limits, const kernel_table* vk) {
+                        uint16_t height, const gain_limits& limits, const kernel_table& kernels) {
     uint32_t len = limits.level_window;
     if (len == 0 || len >= width) len = 2;
     if (len > width) return 0;  // a one-sample row holds no window
     uint32_t lowest = UINT32_MAX;
     uint32_t highest = 0;
-    if (vk != nullptr) {
-        vk->window_sum_range(first, width, height, len, &lowest, &highest);
-        vk->window_sum_range(second, width, height, len, &lowest, &highest);
-    } else {
-        window_sum_range(first, width, height, len, lowest, highest);
-        window_sum_range(second, width, height, len, lowest, highest);
-    }
+    // Window sums of at most 65,535 samples fit 32 bits.
+    kernels.window_sum_range(first, width, height, len, &lowest, &highest);
+    kernels.window_sum_range(second, width, height, len, &lowest, &highest);
     uint32_t flags = 0;
     if (highest >= (static_cast<uint64_t>(limits.max_level) + 1) * len) flags |= kLevelHigh;
     if (lowest < static_cast<uint64_t>(limits.min_level) * len) flags |= kLevelLow;
@@ -120,21 +97,21 @@ uint32_t generate_gain_tables(cal_context& ctx, const uint16_t* first, const uin
     ctx.state.gain_cols = cols;
     ctx.state.gain_rows = rows;
 
-    const kernel_table* vk = vector_kernels(ctx);
-    resize_bicubic(first, width, height, table_a, cols, rows, scratch, vk);
-    resize_bicubic(second, width, height, table_b, cols, rows, scratch, vk);
+    const kernel_table& kernels = context_kernels(ctx);
+    resize_bicubic(first, width, height, table_a, cols, rows, scratch, kernels);
+    resize_bicubic(second, width, height, table_b, cols, rows, scratch, kernels);
     // The resampler averages each cell around its centre, the application
     // reads entry c at the start of cell c: without this half-cell shift,
     // opposite shading of the two phases survives the correction.
     uint16_t copy[kMaxGainCells];
     register_to_gain_nodes(table_a, cols, rows, width, height, copy);
     register_to_gain_nodes(table_b, cols, rows, width, height, copy);
-    subtract_black(table_a, cols, rows, black);
-    subtract_black(table_b, cols, rows, black);
-
     const size_t cells = static_cast<size_t>(cols) * rows;
+    kernels.subtract_black(table_a, cells, black);
+    kernels.subtract_black(table_b, cells, black);
+
     uint32_t flags = levels_to_gains(table_a, table_b, cells, shift, limits.max_gain);
-    flags |= exposure_flags(first, second, width, height, limits, vk);
+    flags |= exposure_flags(first, second, width, height, limits, kernels);
     return flags;
 }
 

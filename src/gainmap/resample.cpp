@@ -118,7 +118,7 @@ bool resize_scratch::fits(int32_t src_width, int32_t src_height, int32_t dst_wid
 
 bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, uint16_t* dst,
                     int32_t dst_width, int32_t dst_height, resize_scratch& scratch,
-                    const kernel_table* vk) {
+                    const kernel_table& kernels) {
     if (!scratch.fits(src_width, src_height, dst_width, dst_height)) return false;
     axis_plan py{};
     axis_plan px{};
@@ -133,20 +133,7 @@ bool resize_bicubic(const uint16_t* src, int32_t src_width, int32_t src_height, 
     // once, so each column's sum keeps its order while the row is swept.
     resize_contributions(src_height, dst_height, py.scale, py.kernel_width, weights, indices,
                          py.taps);
-    if (vk != nullptr) {
-        vk->resize_columns(src, sw, dst_height, weights, indices, py.taps, inter);
-    }
-    for (int32_t r = 0; r < dst_height && vk == nullptr; ++r) {
-        float* acc = inter + static_cast<size_t>(r) * sw;
-        for (size_t c = 0; c < sw; ++c) acc[c] = 0.0f;
-        const size_t base = static_cast<size_t>(r) * static_cast<size_t>(py.taps);
-        for (int32_t j = 0; j < py.taps; ++j) {
-            const float w = weights[base + static_cast<size_t>(j)];
-            const uint16_t* row =
-                src + static_cast<size_t>(indices[base + static_cast<size_t>(j)] - 1) * sw;
-            for (size_t c = 0; c < sw; ++c) acc[c] += static_cast<float>(row[c]) * w;
-        }
-    }
+    kernels.resize_columns(src, sw, dst_height, weights, indices, py.taps, inter);
 
     // Then rows.
     resize_contributions(src_width, dst_width, px.scale, px.kernel_width, weights, indices,

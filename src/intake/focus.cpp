@@ -210,27 +210,28 @@ bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_resu
 }
 
 float window_focus(cal_context& ctx, const uint16_t* roi, uint16_t width, uint16_t height) {
-    int16_t* filtered = ctx.focus_scratch;
-    bandpass_filter(roi, filtered, width, height, kBandpass);
-    if (ctx.settings.focus_abs_sum == 1) return abs_sum(filtered, 0, width, width, height);
-    if (ctx.settings.focus_tapered == 1) {
+    if (ctx.settings.focus_abs_sum != 1 && ctx.settings.focus_tapered == 1) {
+        int16_t* filtered = ctx.focus_scratch;
+        bandpass_filter(roi, filtered, width, height, kBandpass);
         return tapered_sum(filtered, width, height, ctx.focus.weights);
     }
-
-    // Line-pattern variant. A window without rows or columns has no
-    // profile and counts as a failed analysis.
-    if (width == 0 || height == 0) return kNoWindow;
-
-    // Column means of the unfiltered window; the 32-bit sums wrap as 32-bit
-    // integer arithmetic does.
-    int32_t* mean = ctx.focus.column_mean;
-    std::fill(mean, mean + width, 0);
-    for (uint32_t r = 0; r < height; ++r) {
-        const uint16_t* row = roi + static_cast<size_t>(r) * width;
-        for (uint32_t c = 0; c < width; ++c) {
-            mean[c] = static_cast<int32_t>(static_cast<uint32_t>(mean[c]) + row[c]);
-        }
+    // A window without rows or columns has no samples (sum 0) and no
+    // profile (a failed line analysis).
+    if (width == 0 || height == 0) return ctx.settings.focus_abs_sum == 1 ? 0.0f : kNoWindow;
+    const kernel_table& kernels = context_kernels(ctx);
+    const bandpass_terms terms = {kBandpass.a[1], kBandpass.a[2], kBandpass.b[0], kBandpass.b[1],
+                                  kBandpass.b[2]};
+    focus_lane lane = {roi, width, width, height, 0, width};
+    float sum = 0.0f;
+    if (ctx.settings.focus_abs_sum == 1) {
+        kernels.bandpass_abs_sums(&lane, 1, terms, &sum);
+        return sum;
     }
+
+    // Line-pattern variant. Column means of the unfiltered window; the
+    // 32-bit sums wrap as 32-bit integer arithmetic does.
+    int32_t* mean = ctx.focus.column_mean;
+    kernels.column_sums(roi, width, width, height, mean);
     const int32_t rows = height;
     for (uint32_t c = 0; c < width; ++c) mean[c] /= rows;
 
@@ -243,9 +244,10 @@ float window_focus(cal_context& ctx, const uint16_t* roi, uint16_t width, uint16
 
     line_result lines{0, width, 1};
     const bool found = line_analysis(smooth, width, ctx.focus.widths, &lines, &ctx);
-    const float value = abs_sum(filtered, static_cast<uint16_t>(lines.first),
-                                static_cast<uint16_t>(lines.last), width, height) /
-                        static_cast<float>(lines.steps);
+    lane.first = static_cast<uint32_t>(lines.first);
+    lane.last = static_cast<uint32_t>(lines.last);
+    kernels.bandpass_abs_sums(&lane, 1, terms, &sum);
+    const float value = sum / static_cast<float>(lines.steps);
     return found ? value : -value;
 }
 
@@ -269,12 +271,13 @@ bool focus_sweep_fits(const cal_context& ctx, int32_t frame_index, uint16_t widt
 
 uint32_t focus_sweep(cal_context& ctx, int16_t frame_index, const uint16_t* image, uint16_t width,
                      uint16_t height) {
-    if (const kernel_table* kernels = vector_kernels(ctx)) {
-        uint32_t status = 0;
-        const bool done = focus_sweep_lanes(*kernels, ctx, frame_index, image, width, height, &status);
-        ctx.bands[kBandsFocus].ready = 0;  // sums of this image are spent either way
-        if (done) return status;
-    }
+    // All windows side by side where they lie inside the image; otherwise
+    // window by window on cut-out copies.
+    uint32_t lanes_status = 0;
+    const bool done = focus_sweep_lanes(context_kernels(ctx), ctx, frame_index, image, width,
+                                        height, &lanes_status);
+    ctx.bands[kBandsFocus].ready = 0;  // sums of this image are spent either way
+    if (done) return lanes_status;
     const uint16_t rows = count_u16(ctx.settings.win_rows);
     const uint16_t cols = count_u16(ctx.settings.win_cols);
     ctx.state.win_rows = rows;

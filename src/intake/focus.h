@@ -2,9 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "context/numeric.h"
 #include "orvane.h"
@@ -16,21 +13,6 @@ struct biquad_coeffs {
     float b[3];
 };
 extern const biquad_coeffs kBandpass;
-
-// Store of a filtered value into a signed 16-bit sample, by saturation: NaN
-// gives 0, values beyond the range clamp, in-range values truncate toward
-// zero. The filter loop calls it for every sample, so on x86 it is spelled
-// with min/max instructions, which compilers otherwise turn into branches.
-inline int16_t saturate16(float v) {
-#if defined(__SSE2__)
-    const __m128 x = _mm_set_ss(v);
-    const __m128 finite = _mm_and_ps(x, _mm_cmpord_ss(x, x));
-    const __m128 low = _mm_max_ss(finite, _mm_set_ss(-32768.0f));
-    return static_cast<int16_t>(_mm_cvttss_si32(_mm_min_ss(low, _mm_set_ss(32767.0f))));
-#else
-    return trunc16_sat(v);
-#endif
-}
 
 void bandpass_filter(const uint16_t* src, int16_t* dst, uint16_t width, uint16_t height,
                      const biquad_coeffs& coeffs);

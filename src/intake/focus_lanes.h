@@ -1,5 +1,5 @@
-// Focus sweep on the vector kernels: every window is read in place and
-// several windows' band-pass sequences run side by side.
+// Focus sweep on a kernel table: every window is read in place and, on the
+// vector tables, several windows' band-pass sequences run side by side.
 #pragma once
 
 #include <cstdint>

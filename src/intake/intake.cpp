@@ -55,22 +55,9 @@ bool plan_channel_image(const sensor_cfg& cfg, channel_plan& plan) {
     return image_fits(plan.width, plan.height);
 }
 
-void build_channel_image(const uint16_t* raw, const sensor_cfg& cfg, const channel_plan& plan,
-                         uint16_t* out) {
-    const uint32_t phase = static_cast<uint32_t>(cfg.bayer_channel - 1);
-    const size_t cb = phase & 1u;
-    const size_t rb = (phase >> 1) & 1u;
-    const size_t stride = cfg.image_width;
-    const uint16_t* src = raw + (cfg.margin_y + rb) * stride + cfg.margin_x + cb;
-    for (size_t r = 0; r < plan.height; ++r) {
-        const uint16_t* row = src + 2 * r * stride;
-        uint16_t* dst = out + r * plan.width;
-        for (size_t s = 0; s < plan.width; ++s) dst[s] = row[2 * s];
-    }
-}
-
 // Whether two images of `count` samples share no sample: the vector passes
-// read ahead of what they write, so they need separate images.
+// read ahead of what they write, and the rows summed as they are written
+// would be rewritten by the other image, so both need separate images.
 bool images_apart(const uint16_t* a, const uint16_t* b, size_t count) {
     const auto x = reinterpret_cast<uintptr_t>(a);
     const auto y = reinterpret_cast<uintptr_t>(b);
@@ -173,23 +160,16 @@ uint32_t prepare_raw(const cal_context& ctx, const raw_layout& layout, const sen
 // Extraction, black level and gains into the layout's two PD images.
 uint32_t correct_pd_images(const uint16_t* raw, const raw_frame& frame, const raw_layout& layout,
                            const gainmap& map, uint16_t* first, uint16_t* second,
-                           gain_columns& columns, const kernel_table* vk) {
+                           gain_columns& columns, const kernel_table& kernels) {
     uint16_t width = 0;
     uint16_t height = 0;
     const uint32_t status = layout.extract(raw, frame.cfg, first, second, &width, &height);
     if (status != 0) return status;
     const uint16_t* table_first = layout.vertical ? map.left_v : map.left;
     const uint16_t* table_second = layout.vertical ? map.right_v : map.right;
-    if (vk != nullptr) {
-        const uint16_t black = frame.cfg.black_level;
-        black_and_gain(*vk, first, width, height, black, table_first, map.cols, map.rows, columns);
-        black_and_gain(*vk, second, width, height, black, table_second, map.cols, map.rows, columns);
-        return 0;
-    }
-    subtract_black(first, width, height, frame.cfg.black_level);
-    subtract_black(second, width, height, frame.cfg.black_level);
-    apply_gain_table(first, width, height, table_first, map.cols, map.rows, columns);
-    apply_gain_table(second, width, height, table_second, map.cols, map.rows, columns);
+    const uint16_t black = frame.cfg.black_level;
+    black_and_gain(kernels, first, width, height, black, table_first, map.cols, map.rows, columns);
+    black_and_gain(kernels, second, width, height, black, table_second, map.cols, map.rows, columns);
     return 0;
 }
 
@@ -206,7 +186,7 @@ uint32_t add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position, c
     uint16_t* first = layout.vertical ? ctx->img_left_v : ctx->img_left;
     uint16_t* second = layout.vertical ? ctx->img_right_v : ctx->img_right;
     const uint32_t extracted =
-        correct_pd_images(raw, frame, layout, *map, first, second, ctx->gain_cols, vector_kernels(*ctx));
+        correct_pd_images(raw, frame, layout, *map, first, second, ctx->gain_cols, context_kernels(*ctx));
     if (extracted != 0) return extracted;
 
     const uint32_t swept = layout.sweep(*ctx, index, lens_position, first, second, frame.width,
@@ -220,21 +200,14 @@ uint32_t add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position, c
     uint16_t table[kMaxGainCells];
     averaged_table(layout.vertical ? map->left_v : map->left,
                    layout.vertical ? map->right_v : map->right, table);
-    if (const kernel_table* vk = vector_kernels(*ctx)) {
-        // Gathered, black-corrected and gain-corrected row by row.
-        ctx->state.bayer_channel = static_cast<uint8_t>(frame.cfg.bayer_channel);
-        const row_source source = channel_rows(raw, frame.cfg);
-        band_sums_store* bands = window_bands(*ctx, kBandsFocus, first, frame.channel.width,
-                                              frame.channel.height);
-        black_and_gain(*vk, first, frame.channel.width, frame.channel.height, frame.cfg.black_level,
-                       table, map->cols, map->rows, ctx->gain_cols, &source, bands);
-        return swept | focus_sweep(*ctx, index, first, frame.channel.width, frame.channel.height);
-    }
-    build_channel_image(raw, frame.cfg, frame.channel, first);
+    // Gathered, black-corrected and gain-corrected row by row.
     ctx->state.bayer_channel = static_cast<uint8_t>(frame.cfg.bayer_channel);
-    subtract_black(first, frame.channel.width, frame.channel.height, frame.cfg.black_level);
-    apply_gain_table(first, frame.channel.width, frame.channel.height, table, map->cols, map->rows,
-                     ctx->gain_cols);
+    const row_source source = channel_rows(raw, frame.cfg);
+    band_sums_store* bands =
+        window_bands(*ctx, kBandsFocus, first, frame.channel.width, frame.channel.height);
+    black_and_gain(context_kernels(*ctx), first, frame.channel.width, frame.channel.height,
+                   frame.cfg.black_level, table, map->cols, map->rows, ctx->gain_cols, &source,
+                   bands);
     return swept | focus_sweep(*ctx, index, first, frame.channel.width, frame.channel.height);
 }
 
@@ -251,25 +224,17 @@ bool dual_fits(const cal_context& ctx, int16_t frame_index, uint16_t width, uint
 
 void correct_dual_images(uint16_t* left, uint16_t* right, uint16_t width, uint16_t height,
                          uint16_t black, const gainmap& map, gain_columns& columns,
-                         const kernel_table* vk, cal_context& ctx) {
-    if (vk != nullptr) {
-        // The PD sweep's column sums are taken while the rows are written,
-        // unless the two images share memory (then the second pass rewrites
-        // the first image).
-        const bool apart = images_apart(left, right, static_cast<size_t>(width) * height);
-        band_sums_store* first = apart ? window_bands(ctx, kBandsFirst, left, width, height) : nullptr;
-        band_sums_store* second =
-            apart ? window_bands(ctx, kBandsSecond, right, width, height) : nullptr;
-        black_and_gain(*vk, left, width, height, black, map.left, map.cols, map.rows, columns,
-                       nullptr, first);
-        black_and_gain(*vk, right, width, height, black, map.right, map.cols, map.rows, columns,
-                       nullptr, second);
-        return;
-    }
-    subtract_black(left, width, height, black);
-    subtract_black(right, width, height, black);
-    apply_gain_table(left, width, height, map.left, map.cols, map.rows, columns);
-    apply_gain_table(right, width, height, map.right, map.cols, map.rows, columns);
+                         const kernel_table& kernels, cal_context& ctx) {
+    // The PD sweep's column sums are taken while the rows are written,
+    // unless the two images share memory (then the second pass rewrites
+    // the first image).
+    const bool apart = images_apart(left, right, static_cast<size_t>(width) * height);
+    band_sums_store* first = apart ? window_bands(ctx, kBandsFirst, left, width, height) : nullptr;
+    band_sums_store* second = apart ? window_bands(ctx, kBandsSecond, right, width, height) : nullptr;
+    black_and_gain(kernels, left, width, height, black, map.left, map.cols, map.rows, columns,
+                   nullptr, first);
+    black_and_gain(kernels, right, width, height, black, map.right, map.cols, map.rows, columns,
+                   nullptr, second);
 }
 
 }  // namespace
@@ -308,8 +273,9 @@ ORVANE_API uint32_t Orvane_add_raw_2pd(cal_context* ctx, int32_t frame_index, in
             ? kLensOutOfRange
             : 0u;
     const size_t count = static_cast<size_t>(w) * h;
-    const kernel_table* vk = vector_kernels(*ctx);
-    if (vk != nullptr && images_apart(left, right, count)) {
+    const kernel_table& kernels = context_kernels(*ctx);
+    const bool apart = images_apart(left, right, count);
+    if (apart) {
         band_sums_store* first = window_bands(*ctx, kBandsFirst, left, w, h);
         band_sums_store* second = window_bands(*ctx, kBandsSecond, right, w, h);
         if (first != nullptr && second != nullptr) {
@@ -317,7 +283,7 @@ ORVANE_API uint32_t Orvane_add_raw_2pd(cal_context* ctx, int32_t frame_index, in
             // the mean image replaces the corrected left one row by row,
             // while the rows are in cache.
             band_sums_store* mean_bands = window_bands(*ctx, kBandsFocus, left, w, h);
-            correct_pair_and_mean(*vk, left, right, w, h, low16u(black_level), map->left,
+            correct_pair_and_mean(kernels, left, right, w, h, low16u(black_level), map->left,
                                   map->right, map->cols, map->rows, ctx->gain_cols, *first,
                                   *second, mean_bands);
             const uint32_t swept = pd_sweep(*ctx, index, lens_position, left, right, w, h, *map,
@@ -325,23 +291,24 @@ ORVANE_API uint32_t Orvane_add_raw_2pd(cal_context* ctx, int32_t frame_index, in
             return lens | swept | focus_sweep(*ctx, index, left, w, h);
         }
     }
-    correct_dual_images(left, right, w, h, low16u(black_level), *map, ctx->gain_cols,
-                        vector_kernels(*ctx), *ctx);
+    correct_dual_images(left, right, w, h, low16u(black_level), *map, ctx->gain_cols, kernels,
+                        *ctx);
     const uint32_t swept = pd_sweep(*ctx, index, lens_position, left, right, w, h, *map,
                                     count_u16(ctx->settings.pd_pitch_2pd));
 
     // The focus measure runs on the mean of the two corrected images.
-    if (vk != nullptr && images_apart(left, right, count)) {
+    if (apart) {
         // Row by row, each finished row summed into the focus windows' bands.
         band_sums_store* bands = window_bands(*ctx, kBandsFocus, left, w, h);
         for (uint32_t y = 0; y < h; ++y) {
-            vk->mean_image(left + size_t(y) * w, right + size_t(y) * w, w);
-            if (bands != nullptr) add_row_to_bands(*vk, *bands, y);
+            kernels.mean_image(left + size_t(y) * w, right + size_t(y) * w, w);
+            if (bands != nullptr) add_row_to_bands(kernels, *bands, y);
         }
     } else {
-        for (size_t i = 0; i < count; ++i) {
-            left[i] = static_cast<uint16_t>((static_cast<uint32_t>(left[i]) + right[i]) / 2);
-        }
+        // Overlapping images: only the scalar kernel's one-sample-at-a-time
+        // order defines which of the overlapping samples are read already
+        // averaged.
+        scalar_kernels().mean_image(left, right, count);
     }
     const uint32_t focus = focus_sweep(*ctx, index, left, w, h);
     return lens | swept | focus;
@@ -358,7 +325,7 @@ ORVANE_API uint32_t Orvane_get_raw_pd(cal_context* ctx, const uint16_t* raw, con
     if (ready != 0) return ready;
     const uint32_t extracted = correct_pd_images(raw, frame, kHorizontal, *map, ctx->img_left,
                                                  ctx->img_right, ctx->gain_cols,
-                                                 vector_kernels(*ctx));
+                                                 context_kernels(*ctx));
     if (extracted != 0) return extracted;
     const uint32_t swept = pd_sweep(*ctx, 1, 0, ctx->img_left, ctx->img_right, frame.width,
                                     frame.height, *map, frame.pitch);
@@ -376,7 +343,7 @@ ORVANE_API uint32_t Orvane_get_raw_pd_2pd(cal_context* ctx, uint16_t* left, uint
     const uint16_t h = low16u(height);
     if (!dual_fits(*ctx, 1, w, h, *map, false)) return kHardFailure;
     correct_dual_images(left, right, w, h, low16u(black_level), *map, ctx->gain_cols,
-                        vector_kernels(*ctx), *ctx);
+                        context_kernels(*ctx), *ctx);
     const uint32_t swept =
         pd_sweep(*ctx, 1, 0, left, right, w, h, *map, count_u16(ctx->settings.pd_pitch_2pd));
     write_pd_map(*ctx, *out);

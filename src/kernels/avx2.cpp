@@ -485,15 +485,28 @@ void resize_columns_avx2(const uint16_t* src, size_t width, int32_t out_rows,
     }
 }
 
-const kernel_table kAvx2 = {
-    "avx2",           subtract_black_avx2, black_gain_span_avx2,   mean_image_avx2,
-    every_other_avx2, column_sums_avx2,    row_sums_avx2,          accumulate_row_avx2,
-    bandpass_abs_sums_avx2,
-    window_sum_range_avx2, resize_columns_avx2,
-};
+// The scalar table with every kernel this unit implements replaced.
+kernel_table make_table() {
+    kernel_table k = scalar_kernels();
+    k.name = "avx2";
+    k.subtract_black = subtract_black_avx2;
+    k.black_gain_span = black_gain_span_avx2;
+    k.mean_image = mean_image_avx2;
+    k.every_other = every_other_avx2;
+    k.column_sums = column_sums_avx2;
+    k.row_sums = row_sums_avx2;
+    k.accumulate_row = accumulate_row_avx2;
+    k.bandpass_abs_sums = bandpass_abs_sums_avx2;
+    k.window_sum_range = window_sum_range_avx2;
+    k.resize_columns = resize_columns_avx2;
+    return k;
+}
 
 }  // namespace
 
-const kernel_table* avx2_table() { return &kAvx2; }
+const kernel_table* avx2_table() {
+    static const kernel_table table = make_table();
+    return &table;
+}
 
 }  // namespace orvane

@@ -618,6 +618,8 @@ void resize_columns_avx512(const uint16_t* src, size_t width, int32_t out_rows,
     avx2_table()->resize_columns(src, width, out_rows, weights, indices, taps, inter);
 }
 
+// The AVX2 table (itself the scalar one with its kernels replaced) with
+// every kernel this unit implements replaced.
 kernel_table make_table() {
     kernel_table k = *avx2_table();
     k.name = "avx512";

@@ -47,9 +47,8 @@ const kernel_table& select_kernels() {
     return scalar_kernels();
 }
 
-const kernel_table* vector_kernels(const cal_context& ctx) {
-    const kernel_table* t = ctx.kernels;
-    return t == nullptr || t == &scalar_kernels() ? nullptr : t;
+const kernel_table& context_kernels(const cal_context& ctx) {
+    return ctx.kernels != nullptr ? *ctx.kernels : scalar_kernels();
 }
 
 }  // namespace orvane

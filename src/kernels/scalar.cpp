@@ -1,8 +1,10 @@
-// Scalar reference of every kernel: the operations of the library's plain
-// code, one sample at a time. The vector tables must give the same bytes.
+// The scalar table: every kernel one sample at a time. It is the base of the
+// vector tables (each starts from it and replaces what it implements), what
+// a context forced to scalar runs, and the reference the vector kernels must
+// match byte for byte.
 #include <algorithm>
 
-#include "intake/focus.h"
+#include "context/numeric.h"
 #include "kernels/kernels.h"
 
 namespace orvane {

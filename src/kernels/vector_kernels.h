@@ -6,7 +6,8 @@
 
 namespace orvane {
 
-// The context's vector table, or nullptr when it runs the scalar code.
-const kernel_table* vector_kernels(const cal_context& ctx);
+// The context's kernel table: every per-pixel pass goes through it, so the
+// scalar table is what a context forced to scalar runs.
+const kernel_table& context_kernels(const cal_context& ctx);
 
 }  // namespace orvane

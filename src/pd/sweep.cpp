@@ -41,7 +41,7 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
 
     ctx.state.win_cols = cols;
     ctx.state.win_rows = rows;
-    const kernel_table* vk = vector_kernels(ctx);
+    const kernel_table& kernels = context_kernels(ctx);
 
     frame_slot& slot = ctx.state.slots[frame_index];
     const uint16_t s_range = shift_range_of(ctx, pd_pitch);
@@ -57,7 +57,7 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
         band_plan band{};
         const int32_t* sums_first = nullptr;
         const int32_t* sums_second = nullptr;
-        if (vk != nullptr && !vertical) {
+        if (!vertical) {
             band_sums_store& store_first = ctx.bands[kBandsFirst];
             band_sums_store& store_second = ctx.bands[kBandsSecond];
             band_plan other{};
@@ -72,10 +72,10 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
                 sums_second = nullptr;
                 band = plan_band(first, width, height, i, rows, cols, margin);
                 if (band.usable) {
-                    band_column_sums(*vk, band, width, store_first.sums);
+                    band_column_sums(kernels, band, width, store_first.sums);
                     other = band;
                     other.origin = second + (band.origin - first);
-                    band_column_sums(*vk, other, width, store_second.sums);
+                    band_column_sums(kernels, other, width, store_second.sums);
                     sums_first = store_first.sums;
                     sums_second = store_second.sums;
                 }
@@ -84,11 +84,11 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
         for (uint16_t j = 0; j < cols; ++j) {
             const uint32_t w = uint32_t(i) * cols + j;
             const roi_rect rect = window_rect(i, j, rows, cols, margin);
-            // The vector kernels read a window inside the image where it lies.
+            // A window inside the image is read where it lies; one that
+            // reaches past an edge is cut out (and padded) first.
             roi_view view_first{};
             roi_view view_second{};
-            const bool in_place = vk != nullptr &&
-                                  roi_in_place(first, width, height, rect, &view_first) &&
+            const bool in_place = roi_in_place(first, width, height, rect, &view_first) &&
                                   roi_in_place(second, width, height, rect, &view_second);
             const uint32_t status_first =
                 in_place ? 0u
@@ -101,28 +101,22 @@ uint32_t run_sweep(cal_context& ctx, int16_t frame_index, int32_t lens_position,
 
             std::fill(buf.profile_first, buf.profile_first + kProfileCapacity, 0);
             std::fill(buf.profile_second, buf.profile_second + kProfileCapacity, 0);
-            uint16_t n;
             if (in_place) {
                 ncols = view_first.width;
                 nrows = view_first.height;
-                if (sums_first != nullptr) {
-                    const size_t col0 = size_t(view_first.origin - first) % width - band.col_begin;
-                    std::copy(sums_first + col0, sums_first + col0 + ncols, buf.profile_first);
-                    std::copy(sums_second + col0, sums_second + col0 + ncols, buf.profile_second);
-                } else {
-                    const auto sums = vertical ? vk->row_sums : vk->column_sums;
-                    sums(view_first.origin, width, ncols, nrows, buf.profile_first);
-                    sums(view_second.origin, width, ncols, nrows, buf.profile_second);
-                }
-                n = vertical ? nrows : ncols;
-            } else if (vertical) {
-                row_sums(buf.roi_first, ncols, nrows, buf.profile_first);
-                row_sums(buf.roi_second, ncols, nrows, buf.profile_second);
-                n = nrows;
-            } else {
-                column_sums(buf.roi_first, ncols, nrows, buf.profile_first);
-                column_sums(buf.roi_second, ncols, nrows, buf.profile_second);
-                n = ncols;
+            }
+            const uint16_t n = vertical ? nrows : ncols;
+            if (in_place && sums_first != nullptr) {
+                const size_t col0 = size_t(view_first.origin - first) % width - band.col_begin;
+                std::copy(sums_first + col0, sums_first + col0 + ncols, buf.profile_first);
+                std::copy(sums_second + col0, sums_second + col0 + ncols, buf.profile_second);
+            } else if (ncols != 0 && nrows != 0) {  // an empty profile stays 0
+                const uint16_t* origin_first = in_place ? view_first.origin : buf.roi_first;
+                const uint16_t* origin_second = in_place ? view_second.origin : buf.roi_second;
+                const size_t stride = in_place ? width : ncols;
+                const auto sums = vertical ? kernels.row_sums : kernels.column_sums;
+                sums(origin_first, stride, ncols, nrows, buf.profile_first);
+                sums(origin_second, stride, ncols, nrows, buf.profile_second);
             }
             filter_profile(buf.profile_first, n, taps, static_cast<int8_t>(tap_count));
             filter_profile(buf.profile_second, n, taps, static_cast<int8_t>(tap_count));

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "kernels/kernels.h"
 #include "sensor/sensor.h"
 
 namespace orvane {
@@ -188,11 +189,7 @@ uint32_t extract_pd_vertical(const uint16_t* raw, const sensor_cfg& cfg, uint16_
 }
 
 void subtract_black(uint16_t* image, uint16_t width, uint16_t height, uint16_t black) {
-    const size_t count = static_cast<size_t>(width) * height;
-    for (size_t i = 0; i < count; ++i) {
-        const uint16_t v = image[i];
-        image[i] = v > black ? static_cast<uint16_t>(v - black) : uint16_t{0};
-    }
+    scalar_kernels().subtract_black(image, static_cast<size_t>(width) * height, black);
 }
 
 }  // namespace orvane

@@ -1,7 +1,9 @@
 // Kernel checker: every kernel of every vector table this machine can run
-// against the scalar reference, on random inputs (odd sizes, tails shorter
-// than a register, widths of 1, extreme and saturating values, NaN where a
-// float can be NaN). Outputs must be identical bytes.
+// against the scalar table (the one ORVANE_CPU=scalar runs), on random
+// inputs (odd sizes, tails shorter than a register, widths of 1, extreme and
+// saturating values, NaN where a float can be NaN). Outputs must be
+// identical bytes, and every output buffer sits between guard zones that
+// neither kernel may touch.
 //
 // Run with --bench (test_kernels --bench) to print each kernel's speed-up.
 #include <gtest/gtest.h>
@@ -89,6 +91,50 @@ bool same_bytes(const std::vector<T>& a, const std::vector<T>& b) {
            (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
+// An output buffer between two guard zones of canary bytes, each as long as
+// two of the widest registers, so that a store past either end shows.
+template <typename T>
+class guarded {
+public:
+    static constexpr size_t kGuard = 128 / sizeof(T);
+    static constexpr unsigned char kCanary = 0xA5;
+
+    guarded(size_t n, T fill) : n_(n), mem_(n + 2 * kGuard) {
+        std::memset(static_cast<void*>(mem_.data()), kCanary, mem_.size() * sizeof(T));
+        std::fill(data(), data() + n, fill);
+    }
+    explicit guarded(const std::vector<T>& v) : guarded(v.size(), T{}) {
+        std::copy(v.begin(), v.end(), data());
+    }
+    T* data() { return mem_.data() + kGuard; }
+    std::vector<T> values() const {
+        return std::vector<T>(mem_.begin() + kGuard, mem_.begin() + kGuard + n_);
+    }
+    bool intact() const {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(mem_.data());
+        const size_t zone = kGuard * sizeof(T);
+        const size_t tail = (kGuard + n_) * sizeof(T);
+        for (size_t i = 0; i < zone; ++i) {
+            if (bytes[i] != kCanary || bytes[tail + i] != kCanary) return false;
+        }
+        return true;
+    }
+
+private:
+    size_t n_;
+    std::vector<T> mem_;
+};
+
+// The scalar kernel's output `a` and the vector kernel's `b`: guards intact,
+// identical bytes.
+template <typename T>
+testing::AssertionResult agree(const guarded<T>& a, const guarded<T>& b) {
+    if (!a.intact()) return testing::AssertionFailure() << "scalar kernel wrote outside its output";
+    if (!b.intact()) return testing::AssertionFailure() << "vector kernel wrote outside its output";
+    if (!same_bytes(a.values(), b.values())) return testing::AssertionFailure() << "outputs differ";
+    return testing::AssertionSuccess();
+}
+
 constexpr int kRounds = 300;
 
 class Kernels : public ::testing::TestWithParam<const kernel_table*> {
@@ -102,10 +148,10 @@ TEST_P(Kernels, SubtractBlack) {
     for (int round = 0; round < kRounds; ++round) {
         const auto img = r.samples(r.size(300));
         const uint16_t black = r.sample();
-        auto a = img, b = img;
-        ref.subtract_black(a.data(), a.size(), black);
-        vec.subtract_black(b.data(), b.size(), black);
-        ASSERT_TRUE(same_bytes(a, b)) << "round " << round << " size " << img.size();
+        guarded<uint16_t> a(img), b(img);
+        ref.subtract_black(a.data(), img.size(), black);
+        vec.subtract_black(b.data(), img.size(), black);
+        ASSERT_TRUE(agree(a, b)) << "round " << round << " size " << img.size();
     }
 }
 
@@ -121,10 +167,10 @@ TEST_P(Kernels, BlackAndGainSpan) {
         const float fy = r.fraction();
         const orvane::gain_cells cells{r.sample(), r.sample(), r.sample(), r.sample()};
         const uint16_t black = r.below(3) == 0 ? 0 : r.sample();
-        auto a = img, b = img;
+        guarded<uint16_t> a(img), b(img);
         ref.black_gain_span(a.data(), frac.data(), begin, end, fy, 1.0f - fy, cells, black);
         vec.black_gain_span(b.data(), frac.data(), begin, end, fy, 1.0f - fy, cells, black);
-        ASSERT_TRUE(same_bytes(a, b)) << "round " << round << " span " << begin << ".." << end;
+        ASSERT_TRUE(agree(a, b)) << "round " << round << " span " << begin << ".." << end;
     }
 }
 
@@ -133,17 +179,17 @@ TEST_P(Kernels, MeanImageAndEveryOther) {
     for (int round = 0; round < kRounds; ++round) {
         const size_t n = r.size(300);
         const auto x = r.samples(n), y = r.samples(n);
-        auto a = x, b = x;
+        guarded<uint16_t> a(x), b(x);
         ref.mean_image(a.data(), y.data(), n);
         vec.mean_image(b.data(), y.data(), n);
-        ASSERT_TRUE(same_bytes(a, b)) << "mean, round " << round;
+        ASSERT_TRUE(agree(a, b)) << "mean, round " << round;
 
         // every_other reads src[2 s] for s < n: a source of 2 n - 1 samples.
         const auto src = r.samples(n ? 2 * n - 1 : 0);
-        std::vector<uint16_t> o1(n + 3, 7), o2(n + 3, 7);
+        guarded<uint16_t> o1(n, 7), o2(n, 7);
         ref.every_other(src.data(), o1.data(), n);
         vec.every_other(src.data(), o2.data(), n);
-        ASSERT_TRUE(same_bytes(o1, o2)) << "every other, round " << round;
+        ASSERT_TRUE(agree(o1, o2)) << "every other, round " << round;
     }
 }
 
@@ -155,14 +201,14 @@ TEST_P(Kernels, ColumnAndRowSums) {
         const size_t stride = ncols + r.below(20);
         // Rows end at the window's last column: nothing beyond is readable.
         const auto img = r.samples(nrows ? (nrows - 1) * stride + ncols : 0);
-        std::vector<int32_t> a(ncols + 2, -5), b(ncols + 2, -5);
+        guarded<int32_t> a(ncols, -5), b(ncols, -5);
         ref.column_sums(img.data(), stride, ncols, nrows, a.data());
         vec.column_sums(img.data(), stride, ncols, nrows, b.data());
-        ASSERT_TRUE(same_bytes(a, b)) << "columns, round " << round;
-        std::vector<int32_t> c(nrows + 2, -5), d(nrows + 2, -5);
+        ASSERT_TRUE(agree(a, b)) << "columns, round " << round;
+        guarded<int32_t> c(nrows, -5), d(nrows, -5);
         ref.row_sums(img.data(), stride, ncols, nrows, c.data());
         vec.row_sums(img.data(), stride, ncols, nrows, d.data());
-        ASSERT_TRUE(same_bytes(c, d)) << "rows, round " << round;
+        ASSERT_TRUE(agree(c, d)) << "rows, round " << round;
     }
 }
 
@@ -171,12 +217,12 @@ TEST_P(Kernels, AccumulateRow) {
     for (int round = 0; round < kRounds; ++round) {
         const uint32_t n = r.size(200);
         const auto row = r.samples(n);
-        std::vector<int32_t> a(n + 2);
-        for (auto& v : a) v = static_cast<int32_t>(r.gen());  // wraps past INT32_MAX too
-        auto b = a;
+        std::vector<int32_t> start(n);
+        for (auto& v : start) v = static_cast<int32_t>(r.gen());  // wraps past INT32_MAX too
+        guarded<int32_t> a(start), b(start);
         ref.accumulate_row(row.data(), n, a.data());
         vec.accumulate_row(row.data(), n, b.data());
-        ASSERT_TRUE(same_bytes(a, b)) << "round " << round;
+        ASSERT_TRUE(agree(a, b)) << "round " << round;
     }
 }
 
@@ -238,10 +284,10 @@ TEST_P(Kernels, BandpassAbsSums) {
             auto pick = [&] { return wild[r.below(sizeof wild / sizeof wild[0])]; };
             t = {pick(), pick(), pick(), pick(), pick()};
         }
-        std::vector<float> a(count, -1.0f), b(count, -1.0f);
+        guarded<float> a(count, -1.0f), b(count, -1.0f);
         ref.bandpass_abs_sums(lanes.data(), count, t, a.data());
         vec.bandpass_abs_sums(lanes.data(), count, t, b.data());
-        ASSERT_TRUE(same_bytes(a, b)) << "round " << round << " lanes " << count;
+        ASSERT_TRUE(agree(a, b)) << "round " << round << " lanes " << count;
     }
 }
 
@@ -268,13 +314,13 @@ TEST_P(Kernels, WindowSumRange) {
         const uint32_t height = r.size(20);
         const uint32_t len = 1 + r.below(width);
         const auto img = r.samples(size_t(width) * height);
-        uint32_t lo1 = r.below(2) ? UINT32_MAX : static_cast<uint32_t>(r.gen());
-        uint32_t hi1 = r.below(2) ? 0 : static_cast<uint32_t>(r.gen());
-        uint32_t lo2 = lo1, hi2 = hi1;
-        ref.window_sum_range(img.data(), width, height, len, &lo1, &hi1);
-        vec.window_sum_range(img.data(), width, height, len, &lo2, &hi2);
-        ASSERT_EQ(lo1, lo2) << "round " << round;
-        ASSERT_EQ(hi1, hi2) << "round " << round;
+        const uint32_t lo = r.below(2) ? UINT32_MAX : static_cast<uint32_t>(r.gen());
+        const uint32_t hi = r.below(2) ? 0 : static_cast<uint32_t>(r.gen());
+        guarded<uint32_t> lo1(1, lo), hi1(1, hi), lo2(1, lo), hi2(1, hi);
+        ref.window_sum_range(img.data(), width, height, len, lo1.data(), hi1.data());
+        vec.window_sum_range(img.data(), width, height, len, lo2.data(), hi2.data());
+        ASSERT_TRUE(agree(lo1, lo2)) << "lowest, round " << round;
+        ASSERT_TRUE(agree(hi1, hi2)) << "highest, round " << round;
     }
 }
 
@@ -310,10 +356,10 @@ TEST_P(Kernels, ResizeColumns) {
             for (auto& w : weights) w = std::numeric_limits<float>::quiet_NaN();
         }
         const size_t cells = width * static_cast<size_t>(out_rows);
-        std::vector<float> a(cells + 1, 3.0f), b(cells + 1, 3.0f);
+        guarded<float> a(cells, 3.0f), b(cells, 3.0f);
         ref.resize_columns(src.data(), width, out_rows, weights.data(), indices.data(), taps, a.data());
         vec.resize_columns(src.data(), width, out_rows, weights.data(), indices.data(), taps, b.data());
-        ASSERT_TRUE(same_bytes(a, b)) << "round " << round;
+        ASSERT_TRUE(agree(a, b)) << "round " << round;
     }
 }
 
@@ -394,6 +440,25 @@ std::string table_name(const testing::TestParamInfo<const kernel_table*>& info) 
 
 INSTANTIATE_TEST_SUITE_P(VectorTables, Kernels, ::testing::ValuesIn(vector_tables()), table_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Kernels);
+
+// A build without a vector table leaves the checker above with nothing to
+// check: on a CPU that could run the table, that is a failure.
+TEST(KernelDispatch, EveryTableTheCpuRunsIsBuilt) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) {
+        EXPECT_NE(orvane::avx2_kernels(), nullptr) << "the CPU has AVX2, the build no AVX2 table";
+    }
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512dq")) {
+        EXPECT_NE(orvane::avx512_kernels(), nullptr)
+            << "the CPU has AVX-512, the build no AVX-512 table";
+    }
+#else
+    GTEST_SKIP() << "no vector tables for this architecture";
+#endif
+}
 
 TEST(KernelDispatch, ScalarIsForcedByTheEnvironment) {
     const char* before = std::getenv("ORVANE_CPU");
