@@ -111,6 +111,10 @@ def _candidates():
     found = ctypes.util.find_library("orvane")
     if found and found != SONAME:
         out.append(("the system loader", found))
+    # Run from a source checkout (PYTHONPATH=python), the library just built.
+    here = os.path.dirname(os.path.abspath(__file__))
+    out.append(("the source tree's build/",
+                os.path.normpath(os.path.join(here, "..", "..", "build", SONAME))))
     return out
 
 

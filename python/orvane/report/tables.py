@@ -11,7 +11,7 @@ from .. import page
 from ..constants import MAX_DCC_WINDOWS
 from ..page import Html, escape
 from ..status import MEANING, Status
-from .model import FILES, GAIN_UNITY, OPTIONAL, fitted_mask, flag_names
+from .model import FILES, GAIN_UNITY, OPTIONAL, flag_names
 
 
 
@@ -177,12 +177,15 @@ def verdicts(cal):
     return Html("".join(out))
 
 
-def pd_spread_from_dump(cal, r, c):
+def pd_spread(cal, r, c):
     """The PD spread over the fitted frames of window (r, c), the value pd_range_low
-    compares with min_pd_range: the one number behind a flag that the page still
-    works out itself, because summary.json does not carry it yet."""
-    pd = cal.f.state.pd[fitted_mask(cal), r, c]
-    return float(pd.max() - pd.min())
+    compares with min_pd_range, as the tool wrote it (summary.json's fit_checks);
+    None when the summary does not carry it."""
+    grid = ((cal.f.summary or {}).get("fit_checks") or {}).get("pd_range")
+    try:
+        return float(grid[r][c])
+    except (TypeError, IndexError, KeyError, ValueError):
+        return None
 
 
 def _why(cal, w, name):
@@ -197,7 +200,8 @@ def _why(cal, w, name):
     if name == "peak_at_end":
         return f"peak {st.peak_lens[r, c]} vs sweep {cal.lens[0]}..{cal.lens[-1]}"
     if name == "pd_range_low" and cfg is not None:
-        return f"spread {pd_spread_from_dump(cal, r, c):.2f} px < {cfg.min_pd_range} px"
+        spread = pd_spread(cal, r, c)
+        return "" if spread is None else f"spread {spread:.2f} px < {cfg.min_pd_range} px"
     if name == "not_monotonic" and cfg is not None:
         return f"residual {st.fit_residual[r, c]:.4f} > {cfg.residual_limit:g}"
     return ""
