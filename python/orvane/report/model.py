@@ -23,11 +23,10 @@ FILES = (
     ("dccmap.json", "the DCC per window"),
     ("calibration_block.bin", "the calibration block (gain tables and DCC, big-endian)"),
     ("curve_of_field_block.bin", "the in-focus lens position per window"),
-    ("zero_pd_offset_block.bin", "the zero-PD offset per window (zero_pd_lens - peak_lens)"),
     ("truth.json", "ground truth (simulated modules only)"),
     ("verify.json", "closed-loop verification on a second sweep (orvane demo, orvane verify)"),
 )
-OPTIONAL = ("truth.json", "verify.json", "zero_pd_offset_block.bin")
+OPTIONAL = ("truth.json", "verify.json")
 
 
 def flag_names(word, dcc_map=False):
@@ -60,7 +59,6 @@ class Folder:
         self.dcc = self._load("dccmap.json", records.dccmap.load)
         self.block = self._load("calibration_block.bin", files.read_calibration_block_file)
         self.cof = self._load("curve_of_field_block.bin", files.read_curve_of_field)
-        self.zero_pd = self._load("zero_pd_offset_block.bin", files.read_zero_pd_offset_block)
         self.truth = self._load("truth.json", _json_object)
         self.verify = self._load("verify.json", _json_object)
         s = self.summary or {}
@@ -159,12 +157,20 @@ class Calibration:
         return None
 
     def zero_pd_offset(self):
-        """The zero-PD offset per window in lens units and its source, or None."""
+        """The zero-PD offset per window in lens units and its source, or None. The
+        state dump carries the same values as zero_pd_offset_block.bin and needs no
+        library; the block, read through the library, serves a folder without one."""
         f = self.f
-        if f.zero_pd is not None and self._fits(f.zero_pd.offset):
-            return f.zero_pd.offset.astype(np.int64), "zero_pd_offset_block.bin"
         if f.state is not None and self._fits(f.state.zero_pd_offset):
             return f.state.zero_pd_offset.astype(np.int64), "state_dump.bin"
+        path = os.path.join(f.path, "zero_pd_offset_block.bin")
+        if os.path.exists(path):
+            try:
+                block = files.read_zero_pd_offset_block(path)
+            except Exception:  # noqa: BLE001 - no library or a damaged block: no offset map
+                return None
+            if self._fits(block.offset):
+                return block.offset.astype(np.int64), "zero_pd_offset_block.bin"
         return None
 
     def gain_tables(self):
