@@ -1,5 +1,6 @@
-// `orvane inspect FILE [--json]`: shows a calibration block, a curve-of-field
-// block or a state dump as grids (or JSON), and checks the checksum.
+// The `orvane inspect FILE [--json]` subcommand: shows a calibration block, a
+// curve-of-field or zero-PD offset block, or a state dump as grids (or JSON),
+// and checks the checksum.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
