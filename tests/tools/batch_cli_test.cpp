@@ -30,6 +30,7 @@ const std::vector<std::string> kCalibrateFiles = {"calibration_block.bin",
                                                   "state_dump.bin",
                                                   "summary.json",
                                                   "truth.json",
+                                                  "verdict.json",
                                                   "zero_pd_offset_block.bin"};
 
 std::vector<std::string> split(const std::string& text, char sep) {
@@ -133,11 +134,20 @@ TEST(BatchCli, TwoWorkersWriteWhatSerialCalibrateWritesAndFindTheFaultsByReason)
     for (const auto& [module, fault] : lot.fault) {
         const auto& row = rows.at(module);
         if (fault == "none") {
-            EXPECT_EQ(row.at("verdict"), "pass") << module << ": " << row.at("reasons");
+            EXPECT_EQ(row.at("verdict"), "PASS") << module << ": " << row.at("failed_checks");
+            EXPECT_EQ(row.at("root_cause"), "");
             EXPECT_EQ(row.at("reasons"), "");
             EXPECT_EQ(row.at("flagged_windows"), "0");
         } else {
-            EXPECT_EQ(row.at("verdict"), "fail") << module;
+            EXPECT_EQ(row.at("verdict"), "FAIL") << module;
+            // Each fault is named by the stage it breaks first; what it spoils
+            // later (focus after a bad gain map, the fit after a lost focus) is
+            // a consequence, never one of the row's failed checks.
+            const std::string stage = fault == "decentred_lens" ? "focus" : "gain_map";
+            EXPECT_EQ(row.at("root_cause"), stage) << module;
+            ASSERT_FALSE(row.at("failed_checks").empty()) << module;
+            for (const std::string& name : split(row.at("failed_checks"), ' '))
+                EXPECT_EQ(name.rfind(stage + ".", 0), 0u) << module << ": " << name;
             // The focus of the decentred lens's outer windows lies beyond the
             // sweep; the strongly shaded PD pixels need more than the gain limit.
             const std::string expected =
@@ -171,9 +181,9 @@ TEST(BatchCli, TwoWorkersWriteWhatSerialCalibrateWritesAndFindTheFaultsByReason)
     }
 
     // Bad modules: an error row naming what is wrong, and no outputs at all.
-    EXPECT_EQ(rows.at("broken-frame").at("verdict"), "error");
+    EXPECT_EQ(rows.at("broken-frame").at("verdict"), "ERROR");
     EXPECT_THAT(rows.at("broken-frame").at("error"), HasSubstr("f05.raw"));
-    EXPECT_EQ(rows.at("broken-manifest").at("verdict"), "error");
+    EXPECT_EQ(rows.at("broken-manifest").at("verdict"), "ERROR");
     EXPECT_THAT(rows.at("broken-manifest").at("error"), HasSubstr("manifest.json"));
     EXPECT_FALSE(fs::exists(out / "two/broken-frame"));
     EXPECT_FALSE(fs::exists(out / "two/broken-manifest"));

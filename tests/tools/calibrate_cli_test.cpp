@@ -37,6 +37,12 @@ const std::vector<std::string> kOutputs = {"calibration_block.bin",
                                            "truth.json",
                                            "zero_pd_offset_block.bin"};
 
+// The folder after calibrate: its outputs and the verdict on them.
+std::vector<std::string> with_verdict(std::vector<std::string> names) {
+    names.insert(std::lower_bound(names.begin(), names.end(), "verdict.json"), "verdict.json");
+    return names;
+}
+
 // The per-window table through the read-back line: everything the two
 // commands print that does not depend on timing or on where the frames came from.
 std::string report_of(const std::string& out) {
@@ -119,7 +125,7 @@ TEST_P(SimulateThenCalibrate, ReproducesTheDemoByteForByte) {
 
     const demo_output& demo = demo_of(p.layout);
     EXPECT_EQ(report_of(r.out), report_of(demo.out));
-    EXPECT_EQ(scratch_dir::entries_of(set.out()), kOutputs);
+    EXPECT_EQ(scratch_dir::entries_of(set.out()), with_verdict(kOutputs));
     for (const std::string& name : kOutputs) {
         EXPECT_EQ(io_test::read_text(set.out() + "/" + name),
                   io_test::read_text((demo.dir / name).string()))
@@ -210,7 +216,7 @@ TEST_P(CalibrateRefuses, WithOneLineAndKeepsEarlierOutputs) {
     EXPECT_EQ(lines(r.err), 1u) << r.err;
     EXPECT_THAT(r.err, StartsWith("orvane: "));
     EXPECT_THAT(r.err, HasSubstr(GetParam().expected));
-    EXPECT_EQ(scratch_dir::entries_of(set.out()), kOutputs);  // no temporaries either
+    EXPECT_EQ(scratch_dir::entries_of(set.out()), with_verdict(kOutputs));  // no temporaries either
     for (const std::string& name : kOutputs)
         EXPECT_EQ(io_test::read_text(set.out() + "/" + name), before[name]) << name;
 }

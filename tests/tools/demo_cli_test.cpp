@@ -29,11 +29,14 @@ TEST(DemoCommand, WritesEveryOutputAndReportsPassingTargets) {
     EXPECT_THAT(r.out, HasSubstr("window grid      3 x 2"));
     EXPECT_THAT(r.out, HasSubstr("true DCC"));
     EXPECT_THAT(r.out, Not(HasSubstr("FAIL")));
+    // A good module passes the default acceptance, its verification included.
+    EXPECT_THAT(r.out, HasSubstr("Verdict: PASS"));
+    EXPECT_THAT(r.out, Not(HasSubstr("verification.one_shot")));  // it ran, and passed
 
     EXPECT_EQ(scratch_dir::entries_of(out),
               (std::vector<std::string>{"calibration_block.bin", "curve_of_field_block.bin",
                                         "dccmap.json", "gainmap.json", "state_dump.bin",
-                                         "summary.json", "truth.json", "verify.json",
+                                         "summary.json", "truth.json", "verdict.json", "verify.json",
                                          "zero_pd_offset_block.bin"}));
     EXPECT_EQ(std::filesystem::file_size(out + "/state_dump.bin"), ORVANE_STATE_DUMP_SIZE);
     // 3 x 2 windows, 64 x 4 gain cells: 12 + 4 * 256 + 2 * 6 bytes and the checksum.

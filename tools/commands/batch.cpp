@@ -33,12 +33,22 @@ struct batch_options {
     std::string lot;
     std::string out = "orvane-lot";
     std::string settings;
+    std::string acceptance;
     unsigned jobs = 0;
     bool force = false;
     bool list = false;
     std::string one;       // a single manifest: its header and row on stdout
     std::string one_name;  // its module name
 };
+
+module_options module_options_of(const batch_options& o) {
+    module_options mo{o.settings, o.force};
+    if (!o.acceptance.empty()) {
+        mo.limits = acceptance::read_limits(o.acceptance);
+        mo.acceptance = o.acceptance;
+    }
+    return mo;
+}
 
 void run_one(const batch_options& o) {
     fs::path manifest = o.one;
@@ -50,7 +60,7 @@ void run_one(const batch_options& o) {
     {
         const library_messages messages(STDERR_FILENO);
         const module_scope scope(e.module);
-        m = calibrate_lot_module(e, o.out, {o.settings, o.force});
+        m = calibrate_lot_module(e, o.out, module_options_of(o));
     }
     std::printf("%s\n%s\n", lot_table_header().c_str(), m->row.c_str());
 }
@@ -59,6 +69,8 @@ void run_batch(const batch_options& o) {
     if (!o.one.empty()) return run_one(o);
     if (o.lot.empty()) throw CLI::ValidationError("LOT", "a lot folder or list is required");
     const std::vector<lot_entry> lot = find_lot(o.lot, o.out);
+    const module_options checked = module_options_of(o);  // a bad acceptance file stops here
+    (void)checked;
     if (o.list) {
         for (const lot_entry& e : lot)
             std::printf("%s\t%s\n", e.module.c_str(), e.manifest.c_str());
@@ -81,7 +93,7 @@ void run_batch(const batch_options& o) {
     std::vector<module_outcome> outcomes(lot.size());
     std::atomic<size_t> next{0};
     std::atomic<size_t> finished{0};
-    const module_options mo{o.settings, o.force};
+    const module_options mo = module_options_of(o);
     auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < lot.size();) {
             const module_scope scope(lot[i].module);
@@ -108,14 +120,14 @@ void run_batch(const batch_options& o) {
 
     std::string table = lot_table_header() + "\n";
     size_t pass = 0, fail = 0, errors = 0, resumed = 0;
-    std::map<std::string, size_t> by_reason;
+    std::map<std::string, size_t> by_cause;
     for (const module_outcome& m : outcomes) {
         table += m.row + "\n";
-        pass += m.verdict == "pass";
-        fail += m.verdict == "fail";
-        errors += m.verdict == "error";
+        pass += m.verdict == "PASS";
+        fail += m.verdict == "FAIL";
+        errors += m.verdict == "ERROR";
         resumed += m.resumed;
-        for (const std::string& r : m.reasons) ++by_reason[r];
+        if (m.verdict == "FAIL") ++by_cause[m.root_cause];
     }
     const std::string table_path = (fs::path(o.out) / "lot.csv").string();
     io::write_file_atomic(table_path, table);
@@ -126,18 +138,22 @@ void run_batch(const batch_options& o) {
         "complete)\n",
         lot.size(), duration_text(seconds_since(t0)).c_str(), jobs, jobs == 1 ? "" : "s",
         lot.size() - resumed, resumed);
-    std::printf("  pass   %5zu  %5.1f%%  (yield)\n", pass, 100.0 * static_cast<double>(pass) / n);
-    std::printf("  fail   %5zu  %5.1f%%\n", fail, 100.0 * static_cast<double>(fail) / n);
-    std::printf("  error  %5zu  %5.1f%%  (not calibrated: bad files or a refused set)\n", errors,
+    std::printf("  PASS   %5zu  %5.1f%%  (yield; acceptance: %s)\n", pass,
+                100.0 * static_cast<double>(pass) / n,
+                o.acceptance.empty() ? "defaults" : o.acceptance.c_str());
+    std::printf("  FAIL   %5zu  %5.1f%%\n", fail, 100.0 * static_cast<double>(fail) / n);
+    std::printf("  ERROR  %5zu  %5.1f%%  (not calibrated: bad files or a refused set)\n", errors,
                 100.0 * static_cast<double>(errors) / n);
-    if (!by_reason.empty()) {
-        std::vector<std::pair<std::string, size_t>> reasons(by_reason.begin(), by_reason.end());
-        std::stable_sort(reasons.begin(), reasons.end(),
-                         [](const auto& a, const auto& b) { return a.second > b.second; });
-        std::printf("Modules by failure reason (a module may have several):\n");
-        for (const auto& [reason, count] : reasons)
-            std::printf("  %-18s %5zu  %5.1f%%\n", reason.c_str(), count,
-                        100.0 * static_cast<double>(count) / n);
+    if (!by_cause.empty()) {
+        // Each failed module counts once, under the stage that failed first.
+        std::printf("Failed modules by root cause:\n");
+        for (int s = 0; s < acceptance::kStages; ++s) {
+            const auto stage = static_cast<acceptance::stage>(s);
+            const auto it = by_cause.find(acceptance::stage_id(stage));
+            if (it == by_cause.end()) continue;
+            std::printf("  %-24s %5zu  %5.1f%%\n", acceptance::stage_title(stage), it->second,
+                        100.0 * static_cast<double>(it->second) / n);
+        }
     }
     std::printf("Lot table: %s\n", table_path.c_str());
     std::printf("Lot page: /usr/bin/python3 -m orvane.lot_page %s\n", o.out.c_str());
@@ -162,6 +178,9 @@ void add_batch_command(CLI::App& app) {
     cmd->add_option("--settings", opts->settings,
                     "cal_settings for every module instead of each manifest's (JSON or "
                     "356-byte record)");
+    cmd->add_option("--acceptance", opts->acceptance,
+                    "acceptance.json: the limits of a good module (default: the built-in "
+                    "defaults); each module's verdict goes to DIR/<module>/verdict.json");
     cmd->add_flag("--force", opts->force, "redo modules whose outputs are complete");
     cmd->add_flag("--list", opts->list, "print the lot's modules (name TAB manifest) and stop");
     cmd->add_option("--one", opts->one,

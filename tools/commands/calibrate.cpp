@@ -4,6 +4,7 @@
 #include <string>
 
 #include "commands/commands.h"
+#include "acceptance/verdict.h"
 #include "io/capture_io.h"
 #include "pipeline/manifest_calibration.h"
 
@@ -14,7 +15,16 @@ struct calibrate_options {
     std::string manifest;
     std::string out = "orvane-calibration";
     io::record_overrides records;
+    std::string acceptance;
 };
+
+void run_calibrate(const calibrate_options& o) {
+    // A bad acceptance file is refused before the frames are read.
+    const acceptance::limits limits = acceptance::limits_of(o.acceptance);
+    calibrate_manifest(o.manifest, o.out, o.records);
+    acceptance::judge_outputs(o.out, limits, o.acceptance.empty() ? "defaults" : o.acceptance,
+                              {}, o.out, stdout);
+}
 
 }  // namespace
 
@@ -32,7 +42,10 @@ void add_calibrate_command(CLI::App& app) {
                     "sensor_cfg to use instead of the manifest's (JSON or 2,072-byte record)");
     cmd->add_option("--limits", opts->records.limits,
                     "gain_limits to use instead of the manifest's (JSON or 8-byte record)");
-    cmd->callback([opts] { calibrate_manifest(opts->manifest, opts->out, opts->records); });
+    cmd->add_option("--acceptance", opts->acceptance,
+                    "acceptance.json: the limits of a good module (default: the built-in "
+                    "defaults); the verdict goes to verdict.json");
+    cmd->callback([opts] { run_calibrate(*opts); });
 }
 
 }  // namespace orvane_tool

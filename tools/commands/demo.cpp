@@ -2,9 +2,11 @@
 // the sensor's ground truth.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "acceptance/verdict.h"
 #include "commands/commands.h"
 #include "pipeline/calibration_report.h"
 #include "simulation/sim_options.h"
@@ -47,9 +49,12 @@ void run_demo(const demo_options& o) {
     const verification v = run_verification(load_calibration(o.out), check.capture, &check.truth);
     print_verification(stdout, v);
     write_verification(o.out, v);
-    std::printf("Verification ran in %.2f s; verify.json in %s\n",
+    std::printf("Verification ran in %.2f s; verify.json in %s\n\n",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count(),
                 o.out.c_str());
+    // The verdict a line would give this module, with the default limits.
+    acceptance::judge_outputs(o.out, acceptance::default_limits(), "defaults",
+                              std::filesystem::path(o.out) / "verify.json", o.out, stdout);
     std::printf("Total %.2f s\n",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "acceptance/verdict.h"
 #include "commands/commands.h"
 #include "io/capture_io.h"
 #include "io/files.h"
@@ -19,10 +20,12 @@ struct verify_options {
     std::string calibration;
     std::string manifest;
     std::string out = "orvane-verification";
+    std::string acceptance;
 };
 
 void run_verify(const verify_options& o) {
     const auto t0 = std::chrono::steady_clock::now();
+    const acceptance::limits limits = acceptance::limits_of(o.acceptance);
     const calibration_files cal = load_calibration(o.calibration);
     std::optional<ground_truth> truth;
     const capture_set cs = io::load_capture_set(o.manifest, truth, {}, false);
@@ -34,7 +37,10 @@ void run_verify(const verify_options& o) {
     const verification v = run_verification(cal, cs, truth ? &*truth : nullptr);
     print_verification(stdout, v);
     write_verification(o.out, v);
-    std::printf("Outputs in %s: verify.json\nTotal %.2f s\n", o.out.c_str(),
+    acceptance::judge_outputs(o.calibration, limits,
+                              o.acceptance.empty() ? "defaults" : o.acceptance,
+                              std::filesystem::path(o.out) / "verify.json", o.out, stdout);
+    std::printf("Outputs in %s: verify.json verdict.json\nTotal %.2f s\n", o.out.c_str(),
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
 }
 
@@ -55,6 +61,10 @@ void add_verify_command(CLI::App& app) {
     cmd->add_option("--out", opts->out, "output folder for verify.json")
         ->check(kNonEmptyPath)
         ->capture_default_str();
+    cmd->add_option("--acceptance", opts->acceptance,
+                    "acceptance.json: the limits of a good module (default: the built-in "
+                    "defaults); the verdict of the calibration with this verification goes "
+                    "to verdict.json beside verify.json");
     cmd->callback([opts] { run_verify(*opts); });
 }
 

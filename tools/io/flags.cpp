@@ -11,11 +11,12 @@ struct flag_entry {
     uint32_t bit;
     const char* name;
     uint32_t scope;
+    const char* meaning;
 };
 
 constexpr flag_entry kFlags[] = {
-#define ORVANE_TOOL_FLAG(bit, name, scope) {bit, name, scope},
-    ORVANE_FLAG_LIST(ORVANE_TOOL_FLAG)
+#define ORVANE_TOOL_FLAG(bit, name, scope, meaning) {bit, name, scope, meaning},
+    ORVANE_FLAG_MEANING_LIST(ORVANE_TOOL_FLAG)
 #undef ORVANE_TOOL_FLAG
 };
 
@@ -52,6 +53,12 @@ std::string flag_names(uint32_t flags, bool dcc_map) {
          flag_list(flags, dcc_map ? ORVANE_FLAGS_DCC_MAP : ORVANE_FLAGS_FRAME))
         out += (out.empty() ? "" : " ") + n;
     return out.empty() ? "none" : out;
+}
+
+const char* flag_meaning(const std::string& name) {
+    for (const flag_entry& f : kFlags)
+        if (name == f.name) return f.meaning;
+    return nullptr;
 }
 
 }  // namespace orvane_tool

@@ -16,4 +16,8 @@ std::vector<std::string> flag_list(uint32_t flags, uint32_t scope);
 // The same, space separated; "none" for 0.
 std::string flag_names(uint32_t flags, bool dcc_map);
 
+// What a named flag means, from the header's table; nullptr for a name it
+// does not hold (a hex bit).
+const char* flag_meaning(const std::string& name);
+
 }  // namespace orvane_tool

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "acceptance/verdict.h"
 #include "io/files.h"
 #include "lot/library_output.h"
 #include "lot/marks.h"
@@ -51,7 +52,9 @@ module_outcome calibrate_lot_module(const lot_entry& e, const std::string& out_d
         const provenance p = provenance_of(e, o.settings);
         if (!o.force) {
             if (const std::optional<double> runtime = complete_outputs(dir, p)) {
-                module_outcome done = outcome_from_summary(e.module, dir, *runtime);
+                module_outcome done = outcome_from_summary(
+                    e.module, dir, *runtime,
+                    acceptance::judge_outputs(dir, o.limits, o.acceptance, {}, dir, nullptr));
                 done.resumed = true;
                 return done;
             }
@@ -66,7 +69,9 @@ module_outcome calibrate_lot_module(const lot_entry& e, const std::string& out_d
         calibrate_manifest(e.manifest, dir.string(), {"", o.settings, ""}, log.file());
         io::write_file_atomic((dir / kLogName).string(), log.text());
         const double runtime = seconds_since(t0);
-        module_outcome done = outcome_from_summary(e.module, dir, runtime);
+        module_outcome done = outcome_from_summary(
+            e.module, dir, runtime,
+            acceptance::judge_outputs(dir, o.limits, o.acceptance, {}, dir, nullptr));
         write_mark(dir, p, runtime);
         return done;
     } catch (const std::exception& ex) {

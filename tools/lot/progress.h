@@ -23,10 +23,10 @@ class progress_line {
     void module_done(const module_outcome& m) {
         std::lock_guard<std::mutex> lock(mutex_);
         ++done_;
-        if (m.verdict == "fail") ++failed_;
-        if (m.verdict == "error") ++errors_;
+        if (m.verdict == "FAIL") ++failed_;
+        if (m.verdict == "ERROR") ++errors_;
         if (!m.resumed) ++calibrated_;
-        if (m.verdict == "error") {
+        if (m.verdict == "ERROR") {
             clear();
             std::fprintf(stderr, "orvane batch: %s: %s\n", m.module.c_str(), m.error.c_str());
         }

@@ -83,7 +83,7 @@ void add_reasons(std::vector<std::string>& reasons, uint32_t status, uint32_t sc
             reasons.push_back(name);
 }
 
-constexpr int kColumns = 22;
+constexpr int kColumns = 24;
 
 std::string row_text(const std::vector<std::string>& fields) {
     std::string row;
@@ -94,7 +94,7 @@ std::string row_text(const std::vector<std::string>& fields) {
 }  // namespace
 
 module_outcome outcome_from_summary(const std::string& module, const fs::path& dir,
-                                    double runtime) {
+                                    double runtime, const acceptance::verdict& verdict) {
     const fs::path path = dir / "summary.json";
     const std::vector<uint8_t> bytes = io::read_file(path.string());
     const io::json j = io::parse_json(std::string(bytes.begin(), bytes.end()), path.string());
@@ -123,7 +123,8 @@ module_outcome outcome_from_summary(const std::string& module, const fs::path& d
     add_reasons(o.reasons, frames_or, ORVANE_FLAGS_FRAME);
     add_reasons(o.reasons, dcc, ORVANE_FLAGS_DCC_MAP);
     if (!read_back) o.reasons.push_back("block_read_back");
-    o.verdict = o.reasons.empty() ? "pass" : "fail";
+    o.verdict = verdict.pass ? "PASS" : "FAIL";
+    o.root_cause = verdict.root ? acceptance::stage_id(*verdict.root) : "";
 
     const std::vector<double> dccs = grid_values(j.value("dcc_lens_per_px", io::json()));
     const std::vector<double> peaks = grid_values(j.value("peak_lens", io::json()));
@@ -139,6 +140,8 @@ module_outcome outcome_from_summary(const std::string& module, const fs::path& d
     const std::vector<std::string> fields = {
         module,
         o.verdict,
+        o.root_cause,
+        joined(verdict.root_checks(), " "),
         joined(o.reasons, " "),
         hex_word(gain),
         flag_names(gain, false),
@@ -167,13 +170,15 @@ module_outcome outcome_from_summary(const std::string& module, const fs::path& d
 module_outcome error_outcome(const std::string& module, const std::string& error, double runtime) {
     module_outcome o;
     o.module = module;
-    o.verdict = "error";
+    o.verdict = "ERROR";
+    o.root_cause = "error";
     o.reasons = {"error"};
     o.error = one_line(error);
     std::vector<std::string> fields(kColumns, "");
     fields[0] = module;
     fields[1] = o.verdict;
-    fields[2] = "error";
+    fields[2] = o.root_cause;
+    fields[4] = "error";
     fields[kColumns - 2] = o.error;
     fields[kColumns - 1] = fixed(runtime, 3);
     o.row = row_text(fields);
@@ -183,6 +188,8 @@ module_outcome error_outcome(const std::string& module, const std::string& error
 std::string lot_table_header() {
     static const char* const kNames[kColumns] = {"module",
                                                  "verdict",
+                                                 "root_cause",
+                                                 "failed_checks",
                                                  "reasons",
                                                  "gain_status",
                                                  "gain_flags",

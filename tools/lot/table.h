@@ -7,13 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "acceptance/verdict.h"
+
 namespace orvane_tool {
 
 struct module_outcome {
     std::string module;
     std::string row;                   // the module's line of lot.csv, without the newline
-    std::string verdict;               // "pass", "fail" or "error"
-    std::vector<std::string> reasons;  // why it failed (flag names, or "error")
+    std::string verdict;               // "PASS", "FAIL" or "ERROR"
+    std::string root_cause;            // the stage that failed first, "error", or ""
+    std::vector<std::string> reasons;  // the status flags raised (or "error")
     std::string error;                 // one line, for "error"
     bool resumed = false;              // complete outputs were there already
 };
@@ -22,10 +25,10 @@ struct module_outcome {
 // the only one that differs between runs of the same lot.
 std::string lot_table_header();
 
-// The row of a module with outputs in `dir`; throws io_error when its
-// summary.json cannot be read.
+// The row of a module with outputs in `dir` and their verdict; throws
+// io_error when its summary.json cannot be read.
 module_outcome outcome_from_summary(const std::string& module, const std::filesystem::path& dir,
-                                    double runtime);
+                                    double runtime, const acceptance::verdict& verdict);
 
 // The row of a module that could not be calibrated.
 module_outcome error_outcome(const std::string& module, const std::string& error, double runtime);
