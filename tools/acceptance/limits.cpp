@@ -142,12 +142,13 @@ limits read_limits(const std::string& path) {
     return limits_from_json(io::read_json_file(path), path);
 }
 
-json default_limits_json() {
-    const limits l = default_limits();
+json limits_json(const limits& l) {
     json j = json::object();
     for (const entry& e : kTable) j[e.doc.name] = e.write(l);
     return j;
 }
+
+json default_limits_json() { return limits_json(default_limits()); }
 
 const std::vector<field_doc>& field_docs() {
     static const std::vector<field_doc> docs = [] {

@@ -47,8 +47,10 @@ constexpr double kFieldCurvatureShare = 0.2;
 limits read_limits(const std::string& path);
 limits limits_from_json(const io::json& j, const std::string& source);
 
-// Every field at its default (null where the default depends on the sweep or
-// nothing is checked), in the table's order: the file `orvane init` writes.
+// Every field, in the table's order (null: unset, the default depends on the
+// sweep or nothing is checked).
+io::json limits_json(const limits& l);
+// The defaults as a file: what `orvane init` writes.
 io::json default_limits_json();
 
 // One row per field: name, unit, default, meaning (for docs and --help).
