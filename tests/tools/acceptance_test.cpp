@@ -223,6 +223,13 @@ TEST(Acceptance, TheFileIsReadFieldByFieldAndItsDefaultsReadBack) {
         R"({"dcc_min": 9.5, "flags_allowed": ["pd_at_edge"], "one_shot_tolerance": 16})", path);
     const json back = acc::limits_json(acc::limits_from_json(set, path));
     for (const auto& [field, v] : set.items()) EXPECT_EQ(back[field], v) << field;
+
+    // The docs' table is the code's, row for row.
+    const std::string docs = io_test::read_text(
+        std::string(ORVANE_DOCS_DIR) + "/acceptance.md");
+    for (const acc::field_doc& f : acc::field_docs())
+        EXPECT_THAT(docs, HasSubstr("| `" + std::string(f.name) + "` | " + f.unit + " | " +
+                                    f.default_text + " | " + f.meaning + " |\n"));
 }
 
 TEST(Acceptance, VerifyJudgesTheCalibrationWithItsVerificationSweep) {

@@ -80,7 +80,7 @@ const entry kTable[] = {
     {{"dcc_max", "lens units per pixel", "null: not checked", "largest DCC any window may have"},
      OPTIONAL_FIELD(dcc_max, -kBig, kBig)},
     {{"dcc_spread_max", "fraction", "0.5",
-      "spread of the DCC over the field: (largest - smallest) / |median|"},
+      "spread of the DCC over the field: (largest - smallest) / abs(median)"},
      OPTIONAL_FIELD(dcc_spread_max, 0.0, kBig)},
     {{"flags_allowed", "flag names", "[]", "status flags that never fail a module"},
      [](const io::field_reader& f, const char* n, limits& l) { l.flags_allowed = flag_names(f, n); },
@@ -92,8 +92,9 @@ const entry kTable[] = {
      },
      [](const limits& l) { return json(l.flags_forbidden); }},
     {{"flagged_windows_max", "fraction", "0",
-      "share of the windows that may raise a flag that is neither allowed nor forbidden; a "
-      "flag of the whole module (the gain map's, a frame's) counts as every window"},
+      "share of the windows that may raise any one flag that is neither allowed nor "
+      "forbidden; a flag of the whole module (the gain map's, a frame's) counts as every "
+      "window"},
      [](const io::field_reader& f, const char* n, limits& l) {
          l.flagged_windows_max = number(f, n, 0.0, 1.0);
      },
@@ -106,7 +107,8 @@ const entry kTable[] = {
      },
      [](const limits& l) { return json(l.one_shot_share_min); }},
     {{"one_shot_tolerance", "lens units", "null: the sweep's lens step",
-      "largest |predicted - in-focus lens position| that counts as landing"},
+      "largest distance from the predicted to the in-focus lens position that counts as "
+      "landing"},
      OPTIONAL_FIELD(one_shot_tolerance, 0.0, kBig)},
 };
 
