@@ -2,6 +2,7 @@
 workers writes the outputs and the lot table `orvane batch` writes (runtimes
 aside), resumes from the marks of complete modules, and draws the lot page."""
 
+import csv
 import pathlib
 import re
 import shutil
@@ -10,7 +11,7 @@ import pytest
 
 import orvane.batch
 import orvane.lot_page
-from conftest import cli, run
+from conftest import cli, hand_verdicts, run
 
 distributed = pytest.importorskip("distributed")
 
@@ -65,35 +66,62 @@ def section(text, ident):
     return text[start:text.index("</section>", start)]
 
 
-def test_the_lot_page_names_failures_by_reason_and_the_outliers(lot):
+def table_rows(html):
+    """The rows of an HTML table as lists of cell texts (tags dropped)."""
+    rows = [[re.sub(r"<[^>]+>", "", c) for c in re.findall(r"<td[^>]*>(.*?)</td>", row)]
+            for row in re.findall(r"<tr>(.*?)</tr>", html)]
+    return [row for row in rows if row]
+
+
+def test_the_lot_page_counts_yield_by_root_cause_and_names_the_outliers(lot, tmp_path):
     faults = {}
     for line in (lot / "lot" / "lot_truth.csv").read_text().splitlines()[1:]:
         module, fault = line.split(",")[:2]
         faults[fault] = faults.get(fault, []) + [module]
     (shaded,), (decentred,) = faults["strong_shading"], faults["decentred_lens"]
+    folder = tmp_path / "lot"
+    shutil.copytree(lot / "tool", folder)
+    hand_verdicts(folder)
+    cause = {r["module"]: r["root_cause"] for r in csv.DictReader(open(folder / "lot.csv"))}
+    # Every module but two has its report already; the page writes the two and keeps the rest.
+    kept = [f"module-{i:03d}" for i in range(3, 13)]
+    for module in kept:
+        (folder / module / "report.html").write_text("kept")
 
-    text = pathlib.Path(orvane.lot_page.write(str(lot / "tool"))).read_text()
-    assert "<td class=\"num\">13</td><td>10 (76.9%)</td><td>2 (15.4%)</td><td>1 (7.7%)</td>" \
-        in text
-    reasons = {}
-    for row in re.findall(r"<tr><td>(\w+)</td><td class=\"num\">(\d+)</td><td>[^<]*</td>"
-                          r"<td>([^<]*)</td></tr>", section(text, "yield")):
-        reasons[row[0]] = row[2].split()
-        assert int(row[1]) == len(reasons[row[0]])
-    assert reasons["gain_too_high"] == [shaded]
-    assert decentred in reasons["peak_at_end"]
-    assert reasons["error"] == ["broken"]
-    assert not any("module-0" in m and m not in (shaded, decentred)
-                   for ms in reasons.values() for m in ms)
+    text = pathlib.Path(orvane.lot_page.write(str(folder), module_reports=True)).read_text()
+    assert all((folder / m / "report.html").read_text() == "kept" for m in kept)
+    for module in ("module-001", "module-002"):
+        assert (folder / module / "report.html").read_text().startswith("<!DOCTYPE html>")
+    assert not (folder / "broken" / "report.html").exists()
 
-    # The heat maps of median and spread per window position, and the named outliers:
-    # the decentred lens's outer windows focus far from the lot's.
-    assert section(text, "distribution").count("<svg") == 3
-    assert "median over 12 modules" in section(text, "distribution")
+    # The headline: yield, then each failed module once, under the stage that failed first.
+    yield_ = section(text, "yield")
+    assert ["13", "10 (76.9%)", "2 (15.4%)", "1 (7.7%)"] in table_rows(yield_)
+    causes = {row[0].split(":")[0]: (int(row[1]), row[3], row[4].split())
+              for row in table_rows(yield_[yield_.index('class="causes"'):])}
+    assert causes.pop("PASS")[0] == 10
+    assert causes.pop("gain_map") == (1, "gain_map.flag.gain_too_high (1) "
+                                         "gain_map.flag.level_too_low (1)", [shaded])
+    assert causes.pop("error")[2] == ["broken"]
+    assert causes == {cause[decentred]: (1, causes[cause[decentred]][1], [decentred])}
+    # The flags, consequences included, apart.
+    reasons = {row[0]: row[3].split() for row in table_rows(section(text, "reasons"))}
+    assert reasons["gain_too_high"] == [shaded] and reasons["error"] == ["broken"]
+    assert shaded in reasons["focus_failed"] and decentred in reasons["peak_at_end"]
+
+    # The spread maps are the passing modules' and say what they leave out.
+    spread = section(text, "distribution")
+    assert spread.count("<svg") == 3 and "median over 10 modules" in spread
+    assert "Left out: 2 failed, 1 not calibrated (ERROR)." in spread
+    # The outliers are measured against the passing modules: the decentred lens's
+    # outer windows focus far from them.
     named = re.findall(r"<tr><td>(module-\d+)</td><td>(\w+)</td><td>(DCC|peak lens)</td>",
                        section(text, "outliers"))
-    assert (decentred, "fail", "peak lens") in named
+    assert (decentred, "FAIL", "peak lens") in named
     assert {m for m, _, _ in named} <= {shaded, decentred}
+    # Every calibrated module links its report, by a path relative to the page.
+    links = re.findall(r'<td><a href="([^"]+)">([^<]+)</a></td>', section(text, "modules"))
+    assert links == [(f"{m}/report.html", m) for m in sorted(cause) if m != "broken"]
 
 
 def test_a_module_the_tool_cannot_run_stops_the_lot_with_its_name(lot, tmp_path):
