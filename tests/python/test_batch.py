@@ -3,6 +3,7 @@ workers writes the outputs and the lot table `orvane batch` writes (runtimes
 aside), resumes from the marks of complete modules, and draws the lot page."""
 
 import csv
+import json
 import pathlib
 import re
 import shutil
@@ -52,7 +53,8 @@ def test_dask_tasks_give_the_tools_lot_table_and_files(lot):
     # A second run finds every module complete: the table is byte for byte the
     # first one, runtimes included (they come from the marks), and nothing is redone.
     stamp = (lot / "dask" / "module-004" / "state_dump.bin").stat().st_mtime_ns
-    again = orvane.batch.run(lot / "lot", lot / "dask", workers=2, cli=cli())
+    again = orvane.batch.run(lot / "lot", lot / "dask", workers=2, cli=cli(),
+                             module_reports=False)
     table_again = pathlib.Path(again).read_bytes().splitlines()
     first = ours.splitlines()
     assert [l for l in table_again if not l.startswith(b"broken,")] == \
@@ -128,3 +130,52 @@ def test_a_module_the_tool_cannot_run_stops_the_lot_with_its_name(lot, tmp_path)
     with pytest.raises(orvane.batch.BatchError, match="module-001"):
         orvane.batch.calibrate_module(str(lot / "lot" / "module-001" / "manifest.json"),
                                       "module-001", str(tmp_path), cli="/bin/false")
+
+
+# A stand-in for the tool: lists three modules and answers each --one with a row
+# (one passes, one fails its gain map, one cannot be calibrated), logging its arguments.
+STUB = """#!/usr/bin/python3
+import json, os, sys
+args = sys.argv[1:]
+if "--list" in args:
+    for m in ("m1", "m2", "m3"):
+        print(m + "\\t" + os.path.join(args[1], m, "manifest.json"))
+    sys.exit(0)
+with open(os.path.join(os.path.dirname(__file__), "calls.log"), "a") as f:
+    f.write(json.dumps(args) + "\\n")
+name = args[args.index("--name") + 1]
+row = {"m1": "PASS,,", "m2": "FAIL,gain_map,gain_map.flag.gain_too_high",
+       "m3": "ERROR,error,"}[name]
+print("module,verdict,root_cause,failed_checks,reasons,runtime_s")
+print(name + "," + row + ",,0.1")
+"""
+
+
+def test_the_dask_path_judges_against_the_acceptance_file_and_sums_up(tmp_path, monkeypatch,
+                                                                         capsys):
+    tool = tmp_path / "tool"
+    tool.mkdir()
+    (tool / "orvane").write_text(STUB)
+    (tool / "orvane").chmod(0o755)
+    (tmp_path / "acceptance.json").write_text("{}")
+    monkeypatch.chdir(tmp_path)
+    assert orvane.batch.main(["lot", "--out", "out", "--workers", "2", "--no-page",
+                              "--cli", str(tool / "orvane"), "--acceptance",
+                              "acceptance.json"]) == 0
+    calls = [json.loads(line) for line in (tool / "calls.log").read_text().splitlines()]
+    # Every module's run gets the file, by a path the workers can open from anywhere.
+    assert sorted(c[c.index("--name") + 1] for c in calls) == ["m1", "m2", "m3"]
+    assert all(c[c.index("--acceptance") + 1] == str(tmp_path / "acceptance.json")
+               for c in calls)
+    assert (tmp_path / "out" / "lot.csv").read_text().splitlines()[1:] == [
+        "m1,PASS,,,,0.1", "m2,FAIL,gain_map,gain_map.flag.gain_too_high,,0.1",
+        "m3,ERROR,error,,,0.1"]
+    out, err = capsys.readouterr()
+    assert "orvane.batch: 3 of 3 done, 1 failed, 1 errors," in err
+    summary = out[out.index("  PASS"):]
+    assert summary.splitlines() == [
+        "  PASS       1   33.3%  (yield)", "  FAIL       1   33.3%",
+        "  ERROR      1   33.3%  (not calibrated: bad files or a refused set)",
+        "Modules by root cause (the stage that failed first):",
+        "  gain_map               1   33.3%", "  error                  1   33.3%",
+        f"Lot table: {tmp_path / 'out' / 'lot.csv'}"]
