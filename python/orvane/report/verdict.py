@@ -8,8 +8,7 @@ from .. import page
 from ..page import Html, escape
 from ..status import meaning
 
-HOW_TO_GET_ONE = ("orvane calibrate MANIFEST --out DIR --acceptance FILE "
-                  "(without --acceptance the default limits apply)")
+HOW_TO_GET_ONE = "orvane calibrate MANIFEST --out DIR --acceptance FILE"
 
 CSS = """
 .verdict { border: 2px solid var(--line); border-radius: 6px; padding: .6rem 1rem .4rem;
@@ -112,7 +111,8 @@ def banner(folder):
                else f"<code>verdict.json</code> does not read ({escape(detail)})")
         return Html(f'<div class="verdict is-none" id="verdict"><span class="word">No verdict'
                     f'</span><p class="cause">Nothing judged this module against acceptance '
-                    f"limits: {why}. To get one: <code>{escape(HOW_TO_GET_ONE)}</code>.</p>"
+                    f"limits: {why}. To get one: <code>{escape(HOW_TO_GET_ONE)}</code> (without "
+                    "<code>--acceptance</code> the default limits apply).</p>"
                     "</div>")
     stages = {s.get("stage"): s.get("title", s.get("stage"))
               for s in v.get("stages") or [] if isinstance(s, dict)}
@@ -121,6 +121,7 @@ def banner(folder):
     first = [c for c in failing if not c.get("consequence")]
     after = [c for c in failing if c.get("consequence")]
     not_run = [c for c in checks if c.get("status") == "not_run"]
+    allowed = [c for c in checks if c.get("status") == "allowed"]
     ok = v.get("verdict") == "PASS"
     acceptance = v.get("acceptance") or "defaults"
     source = ("the default acceptance limits" if acceptance == "defaults"
@@ -133,14 +134,21 @@ def banner(folder):
     if not ok and isinstance(rc, dict):
         out.append(f'<p class="cause"><b>Root cause: {escape(rc.get("title", rc.get("stage")))}'
                    f'</b>. {escape(rc.get("text", ""))}</p>')
+    left = []
     if first:
-        out.append("<h3>What failed first</h3>" + _list(first, "fail"))
+        left.append("<h3>What failed first</h3>" + _list(first, "fail"))
     if after:
-        out.append("<h3>What followed from it (consequences, not further causes)</h3>"
-                   + _list(after, "consequence"))
+        left.append("<h3>What followed from it (consequences, not further causes)</h3>"
+                    + _list(after, "consequence"))
     if not_run:
-        out.append("<h3>Not run (neither passed nor failed)</h3>" + _list(not_run, "not-run"))
-    out.append(_truth(v, stages))
+        left.append("<h3>Not run (neither passed nor failed)</h3>" + _list(not_run, "not-run"))
+    if allowed:
+        left.append("<h3>Raised, and allowed by the acceptance limits</h3>"
+                    + _list(allowed, "allowed"))
+    if not left:
+        left.append(f"<p>Every check that ran passed ({len(checks)} checks).</p>")
+    out.append(f'<div class="grid2"><div>{"".join(left)}</div><div>{_truth(v, stages)}</div>'
+               "</div>")
     out.append("<details><summary>Every check</summary>"
                + page.table(_HEAD, _check_rows(checks, stages), cls="checks") + "</details>")
     out.append("</div>")
