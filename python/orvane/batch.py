@@ -4,7 +4,8 @@
     orvane.batch.run("lot", "calibrations")                      # local cluster
     orvane.batch.run("lot", "calibrations", scheduler="tcp://host:8786")
 
-or from a shell: /usr/bin/python3 -m orvane.batch LOT --out DIR [--scheduler ADDRESS].
+or from a shell: /usr/bin/python3 -m orvane.batch LOT --out DIR [--scheduler ADDRESS]
+[--acceptance FILE].
 
 Each task calibrates one module from its manifest by running the `orvane`
 tool's single-module path (`orvane batch --one MANIFEST --name MODULE --out
@@ -12,7 +13,9 @@ DIR`), which writes DIR/<module>/ exactly as `orvane batch` does, resumes the
 same way, and prints the module's row of the lot table. The rows come back
 through Dask and make DIR/lot.csv, the same bytes as `orvane batch` writes for
 the lot (the runtime_s column aside). The lot is listed by the tool too
-(`orvane batch LOT --list`), so both paths name the modules alike.
+(`orvane batch LOT --list`), so both paths name the modules alike. While the
+tasks run, a progress line every few seconds (stderr), then the yield summary
+`orvane batch` prints: by verdict, then by root cause.
 
 On a cluster every worker runs the tool itself: LOT and DIR must be the same
 paths on every machine (a shared file system), and each worker needs the
@@ -20,13 +23,20 @@ paths on every machine (a shared file system), and each worker needs the
 """
 
 import argparse
+import csv
+import io
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
-__all__ = ["BatchError", "find_cli", "list_lot", "calibrate_module", "run", "main"]
+__all__ = ["BatchError", "find_cli", "list_lot", "calibrate_module", "yield_summary", "run",
+           "main"]
+
+# Seconds between two progress lines.
+PROGRESS_EVERY = 5.0
 
 
 class BatchError(RuntimeError):
@@ -56,12 +66,16 @@ def list_lot(lot, out, cli=None):
     return entries
 
 
-def calibrate_module(manifest, module, out, cli=None, settings=None, force=False):
+def calibrate_module(manifest, module, out, cli=None, settings=None, force=False,
+                     acceptance=None):
     """One Dask task: calibrates `manifest` into out/<module>/ (or takes its complete
-    outputs) and returns (header, row) of the lot table, as bytes."""
+    outputs), judged against the acceptance file `acceptance` (default: the tool's
+    default limits), and returns (header, row) of the lot table, as bytes."""
     args = [find_cli(cli), "batch", "--one", manifest, "--name", module, "--out", out]
     if settings:
         args += ["--settings", settings]
+    if acceptance:
+        args += ["--acceptance", acceptance]
     if force:
         args.append("--force")
     proc = subprocess.run(args, capture_output=True)
@@ -72,10 +86,73 @@ def calibrate_module(manifest, module, out, cli=None, settings=None, force=False
     return lines[0], lines[1]
 
 
-def _gather(tasks, scheduler, workers):
+def _rows(table):
+    """lot.csv's bytes as dicts, verdicts in upper case (older tools wrote lower)."""
+    rows = list(csv.DictReader(io.StringIO(table.decode("utf-8", errors="replace"))))
+    for r in rows:
+        r["verdict"] = (r.get("verdict") or "").upper()
+    return rows
+
+
+class _Progress:
+    """A line on stderr every PROGRESS_EVERY seconds while the tasks run, and at the end."""
+
+    def __init__(self, total, stream):
+        self.total, self.stream = total, stream
+        self.done = self.failed = self.errors = 0
+        self.t0 = self.last = time.monotonic()
+
+    def module_done(self, header, row):
+        verdict = _rows(header + b"\n" + row + b"\n")
+        verdict = verdict[0]["verdict"] if verdict else ""
+        self.done += 1
+        self.failed += verdict == "FAIL"
+        self.errors += verdict == "ERROR"
+        if time.monotonic() - self.last >= PROGRESS_EVERY:
+            self.line()
+
+    def line(self):
+        self.last = time.monotonic()
+        if self.stream is not None:
+            print(f"orvane.batch: {self.done} of {self.total} done, {self.failed} failed, "
+                  f"{self.errors} errors, {self.last - self.t0:.0f} s elapsed", file=self.stream,
+                  flush=True)
+
+
+def yield_summary(table):
+    """The yield of a lot table (lot.csv's bytes) as `orvane batch` prints it: the
+    modules by verdict, then the failed ones by root cause (by the flags raised when
+    the table has no root_cause column)."""
+    rows = _rows(table)
+    n = max(len(rows), 1)
+    count = {v: sum(r["verdict"] == v for r in rows) for v in ("PASS", "FAIL", "ERROR")}
+    lines = [f"  PASS   {count['PASS']:5d}  {100.0 * count['PASS'] / n:5.1f}%  (yield)",
+             f"  FAIL   {count['FAIL']:5d}  {100.0 * count['FAIL'] / n:5.1f}%",
+             f"  ERROR  {count['ERROR']:5d}  {100.0 * count['ERROR'] / n:5.1f}%  "
+             "(not calibrated: bad files or a refused set)"]
+    by = {}
+    if rows and "root_cause" in rows[0]:
+        title = "Modules by root cause (the stage that failed first):"
+        for r in rows:
+            if r["verdict"] != "PASS":
+                key = "error" if r["verdict"] == "ERROR" else r["root_cause"] or "?"
+                by[key] = by.get(key, 0) + 1
+    else:
+        title = "Modules by failure reason (a module may have several):"
+        for r in rows:
+            for reason in (r.get("reasons") or "").split():
+                by[reason] = by.get(reason, 0) + 1
+    if by:
+        lines.append(title)
+        lines += [f"  {k:<18} {v:5d}  {100.0 * v / n:5.1f}%"
+                  for k, v in sorted(by.items(), key=lambda kv: -kv[1])]
+    return "\n".join(lines) + "\n"
+
+
+def _gather(tasks, scheduler, workers, progress=None):
     """Runs [(function, args)] on the scheduler's cluster, or on a local one, and
-    returns their results in order."""
-    from distributed import Client, LocalCluster
+    returns their results in order; progress.module_done(*result) as each ends."""
+    from distributed import Client, LocalCluster, as_completed
     cluster = None
     if scheduler:
         client = Client(scheduler)
@@ -87,6 +164,10 @@ def _gather(tasks, scheduler, workers):
         client = Client(cluster)
     try:
         futures = [client.submit(f, *args, pure=False) for f, args in tasks]
+        for future in as_completed(futures):
+            result = future.result()  # a failed task stops the lot with its error
+            if progress is not None:
+                progress.module_done(*result)
         return client.gather(futures)
     finally:
         client.close()
@@ -108,20 +189,27 @@ def _write_atomic(path, data):
 
 
 def run(lot, out="orvane-lot", scheduler=None, workers=None, settings=None, force=False,
-        cli=None, page=True):
+        cli=None, page=True, acceptance=None, module_reports=True, quiet=False):
     """Calibrates every module of `lot` as Dask tasks and writes out/lot.csv (and the lot
-    page, out/lot.html, unless page is False). `scheduler`: the address of a running
-    scheduler; without it a local cluster of `workers` workers (default: one per core)
-    runs the tasks. Returns the path of lot.csv."""
+    page, out/lot.html, with each module's report, unless page or module_reports is
+    False). `scheduler`: the address of a running scheduler; without it a local cluster
+    of `workers` workers (default: one per core) runs the tasks. `acceptance`: the
+    acceptance file every module is judged against (default: the tool's defaults).
+    Unless quiet, prints progress lines on stderr and the yield summary on stdout.
+    Returns the path of lot.csv."""
     cli = find_cli(cli)
     out = os.path.abspath(os.fspath(out))
     lot = os.path.abspath(os.fspath(lot))
     settings = os.path.abspath(settings) if settings else None
+    acceptance = os.path.abspath(os.fspath(acceptance)) if acceptance else None
     entries = list_lot(lot, out, cli)
     os.makedirs(out, exist_ok=True)
 
-    results = _gather([(calibrate_module, (manifest, module, out, cli, settings, force))
-                       for module, manifest in entries], scheduler, workers)
+    progress = _Progress(len(entries), None if quiet else sys.stderr)
+    results = _gather([(calibrate_module,
+                        (manifest, module, out, cli, settings, force, acceptance))
+                       for module, manifest in entries], scheduler, workers, progress)
+    progress.line()
 
     headers = {header for header, _ in results}
     if len(headers) != 1:
@@ -130,9 +218,15 @@ def run(lot, out="orvane-lot", scheduler=None, workers=None, settings=None, forc
     table = headers.pop() + b"\n" + b"".join(row + b"\n" for _, row in results)
     path = os.path.join(out, "lot.csv")
     _write_atomic(path, table)
+    if not quiet:
+        where = f"the cluster at {scheduler}" if scheduler else \
+            f"{workers or os.cpu_count() or 1} local workers"
+        print(f"orvane.batch: {len(entries)} modules in "
+              f"{time.monotonic() - progress.t0:.0f} s on {where}")
+        print(yield_summary(table), end="", flush=True)
     if page:
         from . import lot_page
-        lot_page.write(out)
+        lot_page.write(out, module_reports=module_reports)
     return path
 
 
@@ -146,13 +240,18 @@ def main(argv=None):
                         "e.g. tcp://10.0.0.5:8786 (default: a local cluster)")
     parser.add_argument("--workers", type=int, help="local cluster's workers (default: cores)")
     parser.add_argument("--settings", help="cal_settings for every module")
+    parser.add_argument("--acceptance", help="acceptance limits every module is judged "
+                        "against (default: the tool's defaults)")
     parser.add_argument("--force", action="store_true", help="redo complete modules")
     parser.add_argument("--cli", help="the orvane tool (default: ORVANE_CLI or PATH)")
     parser.add_argument("--no-page", action="store_true", help="do not write lot.html")
+    parser.add_argument("--no-module-reports", action="store_true",
+                        help="do not write the modules' report.html the lot page links")
     a = parser.parse_args(argv)
     try:
         path = run(a.lot, a.out, a.scheduler, a.workers, a.settings, a.force, a.cli,
-                   page=not a.no_page)
+                   page=not a.no_page, acceptance=a.acceptance,
+                   module_reports=not a.no_module_reports)
     except BatchError as e:
         print(f"orvane.batch: {e}", file=sys.stderr)
         return 1

@@ -1,14 +1,20 @@
-"""The report of a demo run as a person sees it: the page in headless Chromium
-loads without errors or outside resources, and every figure is drawn."""
+"""The report as a person sees it: the demo's page in headless Chromium loads
+without errors or outside resources and every figure is drawn; the verdict
+banner opens the page of a passing, a failing and an unjudged module.
+
+With ORVANE_SCREENSHOT_DIR set, each page's screenshot is saved there too
+(report_<case>.png)."""
 
 import io
+import json
 import os
 import re
+import shutil
 
 import pytest
 from matplotlib import image as mpimg
 
-from conftest import SANITIZED, cli, report, run
+from conftest import SANITIZED, cli, hand_verdicts, report, run
 from headless_chromium import Chromium
 
 # Each section of the page and the figures it must hold.
@@ -34,6 +40,14 @@ Array.from(document.querySelectorAll('table')).filter(t =>
 """
 
 
+def save_screenshot(case, png):
+    folder = os.environ.get("ORVANE_SCREENSHOT_DIR")
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, f"report_{case}.png"), "wb") as f:
+            f.write(png)
+
+
 def ink(pixels):
     """Share of pixels that are not near white, and the spread of their grey values."""
     grey = pixels[..., :3].mean(axis=-1)
@@ -46,6 +60,7 @@ def ink(pixels):
 def test_demo_report_renders_in_chromium(tmp_path):
     out = tmp_path / "demo"
     run(cli(), "demo", "--out", str(out))
+    hand_verdicts(out)
     path, text = report(out)
     assert path == str(out / "report.html")
     # Self-contained: nothing on the page points at another file or host.
@@ -63,6 +78,7 @@ def test_demo_report_renders_in_chromium(tmp_path):
         problems = browser.problems(session)
     with open(shot, "wb") as f:
         f.write(png)
+    save_screenshot("demo", png)
 
     assert problems == [], problems
     assert broken == 0, "the demo folder should read completely and pass"
@@ -84,3 +100,91 @@ def test_demo_report_renders_in_chromium(tmp_path):
             region = pixels[y0:y0 + int(fig["h"]), x0:x0 + int(fig["w"])]
             covered, spread = ink(region)
             assert covered > 0.05 and spread > 0.05, (ident, covered, spread)
+
+
+BANNER = """
+(() => {
+  const v = document.getElementById('verdict');
+  const r = v.getBoundingClientRect();
+  const texts = sel => Array.from(v.querySelectorAll(sel)).map(e => e.textContent.trim());
+  return {top: r.top + window.scrollY, bottom: r.bottom + window.scrollY,
+          first: document.querySelector('h1').nextElementSibling === v,
+          word: v.querySelector('.word').textContent, text: v.innerText,
+          failed_first: texts('li > .fail'), consequences: texts('li > .consequence'),
+          not_run: texts('li > .not-run'),
+          flagged: Array.from(document.querySelectorAll('table.flagged tr')).map(
+            t => Array.from(t.querySelectorAll('.flag')).map(e => e.textContent)),
+          focus_notes: Array.from(document.querySelectorAll('#sweep svg text')).filter(
+            t => t.textContent.startsWith('focus failed')).length,
+          gain_ticks: Array.from(document.querySelectorAll('#gains svg text')).map(
+            t => t.textContent)};
+})()
+"""
+
+
+@pytest.fixture(scope="module")
+def modules(tmp_path_factory):
+    """A simulated lot of three: the module with strong PD shading (its flat field
+    fails and the sweep after it) and a good one, each calibrated on its own."""
+    root = tmp_path_factory.mktemp("modules")
+    run(cli(), "simulate", "--lot", "3", "--width", "512", "--height", "384", "--seed", "7",
+        "--out", str(root / "lot"))
+    faults = dict(line.split(",")[:2] for line in
+                  (root / "lot" / "lot_truth.csv").read_text().splitlines()[1:])
+    out = {}
+    for case, fault in (("fail", "strong_shading"), ("pass", "none")):
+        module = next(m for m, f in faults.items() if f == fault)
+        out[case] = root / case
+        run(cli(), "calibrate", str(root / "lot" / module / "manifest.json"), "--out",
+            str(out[case]))
+    shutil.copytree(out["fail"], root / "none")
+    out["none"] = root / "none"
+    hand_verdicts(out["fail"])
+    hand_verdicts(out["pass"])
+    return out
+
+
+@pytest.mark.skipif(SANITIZED, reason="the page does not depend on the build")
+@pytest.mark.parametrize("case,word", [("fail", "FAIL"), ("pass", "PASS"),
+                                       ("none", "No verdict")])
+def test_the_verdict_banner_opens_the_page(modules, case, word, tmp_path):
+    folder = modules[case]
+    path, _ = report(folder)
+    with Chromium(tmp_path / "profile", tmp_path / "chromium.log") as browser:
+        session = browser.open("file://" + os.path.abspath(path))
+        seen = browser.evaluate(session, BANNER)
+        save_screenshot(case, browser.screenshot(session))
+        problems = browser.problems(session)
+    assert problems == [], problems
+    # Right under the title, in the first screen.
+    assert seen["first"] and seen["top"] < 150 and seen["word"] == word, seen
+    assert seen["bottom"] < 900 or case == "fail", seen
+    if case == "none":
+        assert "orvane calibrate MANIFEST --out DIR --acceptance FILE" in seen["text"]
+        assert seen["failed_first"] == seen["consequences"] == []
+        return
+    v = json.loads((folder / "verdict.json").read_text())
+    # Not run is said as not run, never as passed.
+    assert seen["not_run"] == [c["name"] for c in v["checks"] if c["status"] == "not_run"] != []
+    truth = "Against the ground truth " + ("PASS" if v["truth"]["pass"] else "FAIL")
+    assert truth in seen["text"]
+    if case == "pass":
+        assert seen["failed_first"] == seen["consequences"] == [] and "Root cause" not in \
+            seen["text"]
+        assert seen["focus_notes"] == 0
+        return
+    # What failed first, in words, and what followed from it apart, as verdict.json says.
+    rc = v["root_cause"]
+    assert rc["stage"] == "gain_map"
+    assert f"Root cause: {rc['title']}. {rc['text']}" in seen["text"]
+    assert seen["failed_first"] == rc["checks"]
+    assert seen["consequences"] == v["consequences"] != []
+    assert "focus.flag.focus_failed" in seen["consequences"]
+    # Below: every window lists focus_failed, each of its focus panels says so, and
+    # the gain ratio's colour scale has no negative ticks.
+    rows = [names for names in seen["flagged"] if names]
+    assert rows and all("focus_failed" in names for names in rows), rows
+    assert seen["focus_notes"] == len(rows)
+    ticks = [float(t.replace("\u2212", "-")) for t in seen["gain_ticks"]
+             if re.fullmatch(r"[\u2212-]?\d+(\.\d+)?", t)]
+    assert ticks and min(ticks) >= 0, ticks

@@ -9,8 +9,9 @@ package's own readers; a missing or broken file is named on the page and the
 sections that need it say so, so a folder of a failed or flagged calibration
 still gets its report.
 
-model: the folder's files and the calibration they describe; figures and
-tables: what the sections show; command: the page and its command line.
+model: the folder's files and the calibration they describe; verdict: the
+banner of verdict.json at the top; figures and tables: what the sections show;
+command: the page and its command line.
 """
 
 from .command import build, main

@@ -11,6 +11,8 @@ from .figures import (confidence_figure, curve_of_field_figure, dcc_figure, focu
                       gain_figure, pd_sweep_figure)
 from .model import Calibration, Folder
 from .tables import consistency, files_table, flagged_table, header, missing_note
+from .verdict import CSS as VERDICT_CSS
+from .verdict import banner
 
 
 def _section(ident, title, body):
@@ -119,9 +121,10 @@ def build(folder_path):
         f.summary = f.settings = f.limits = None
         cal = Calibration(f)
     name = escape(os.path.basename(os.path.abspath(folder_path)))
-    parts = [f"<h1>Calibration report: {name}</h1>", _drawn(header, cal)]
+    parts = [f"<h1>Calibration report: {name}</h1>", _drawn(lambda cal: banner(cal.f), cal),
+             _drawn(header, cal)]
     parts += [_section(ident, title, _drawn(body, cal)) for ident, title, body in SECTIONS]
-    return page.document(f"Calibration report: {name}", Html("\n".join(parts)))
+    return page.document(f"Calibration report: {name}", Html("\n".join(parts)), css=VERDICT_CSS)
 
 
 def main(argv=None):

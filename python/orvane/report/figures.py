@@ -3,10 +3,12 @@ the curve of field, the sweep window by window and the PD confidence. Each
 function returns a matplotlib Figure; page.figure() embeds it."""
 
 import numpy as np
+from matplotlib.colors import TwoSlopeNorm
 from matplotlib.figure import Figure
 from matplotlib.patches import Rectangle
 from matplotlib.ticker import MaxNLocator
 
+from ..status import Status
 from .model import fitted_mask
 
 def _text_colour(im, value):
@@ -82,8 +84,12 @@ def gain_figure(cal, first, second, names, frame_size):
     fig.colorbar(images[0], ax=list(axes[:2]), label="gain (code / 512)", shrink=0.9)
     with np.errstate(divide="ignore", invalid="ignore"):
         ratio = np.where(second > 0, first / second, np.nan)
-    span = _symmetric(ratio - 1.0, 0.005)
-    im = axes[2].imshow(ratio, cmap="RdBu_r", vmin=1 - span, vmax=1 + span, extent=extent,
+    # Centred on 1 (equal sensitivity), each side reaching the data's own end:
+    # a symmetric span would run below 0 where a ratio never goes.
+    finite = ratio[np.isfinite(ratio)]
+    lo = min(float(finite.min()) if finite.size else 1.0, 1 - 0.005)
+    hi = max(float(finite.max()) if finite.size else 1.0, 1 + 0.005)
+    im = axes[2].imshow(ratio, cmap="RdBu_r", norm=TwoSlopeNorm(1.0, lo, hi), extent=extent,
                         aspect="auto" if not frame_size else "equal", interpolation="nearest")
     axes[2].set_title(f"ratio {names[0]} / {names[1]}", fontsize=10)
     fig.colorbar(im, ax=axes[2], label="gain ratio", shrink=0.9)
@@ -195,8 +201,7 @@ def pd_sweep_figure(cal):
         ax.plot(lens[fitted], pd[fitted], "o", ms=3, color="#1f77b4", label="fitted frame")
         ax.plot(lens[~fitted], pd[~fitted], "o", ms=3.5, mfc="none", mec="#888888",
                 label="trimmed frame")
-        if bad.any():
-            ax.plot(lens[bad], pd[bad], "x", ms=5, color="#d00000", label="frame flagged")
+        _crosses(ax, lens, pd, bad)
         ax.axhline(0, color="#bbbbbb", lw=0.6, zorder=0)
         _finish_panel(ax, cal, w)
     return _finish_grid(fig, axes, "PD (px)")
@@ -215,9 +220,14 @@ def focus_sweep_figure(cal):
         if top > 0:
             focus = focus / top
         ax.plot(lens, focus, "o-", lw=0.8, ms=3, color="#2ca02c", label="focus measure")
-        bad = st.flags[:, r, c] != 0
-        if bad.any():
-            ax.plot(lens[bad], focus[bad], "x", ms=5, color="#d00000", label="frame flagged")
+        _crosses(ax, lens, focus, st.flags[:, r, c] != 0)
+        failed = (st.flags[:, r, c] & int(Status.FOCUS_FAILED)) != 0
+        if failed.any():
+            # The curve of such frames is no focus measure; the panel says so.
+            ax.text(0.5, 0.5, f"focus failed\nin {failed.sum()} of {len(failed)} frames",
+                    transform=ax.transAxes, ha="center", va="center", fontsize=8,
+                    color="#b00000", fontweight="bold", zorder=5,
+                    bbox=dict(facecolor="white", alpha=0.85, edgecolor="#d00000", pad=2))
         peak = st.peak_lens[r, c]
         ax.axvline(peak, color="#d62728", lw=1, ls="--", label="peak lens")
         ax.plot([peak], [1.0], "v", color="#d62728", ms=5)
@@ -226,6 +236,20 @@ def focus_sweep_figure(cal):
                        label="true in-focus")
         _finish_panel(ax, cal, w)
     return _finish_grid(fig, axes, "focus / max")
+
+
+def _crosses(ax, x, y, bad):
+    """Red crosses on the frames with a flag, above the dots; a frame without a
+    value gets its cross on the panel's lower edge."""
+    if not bad.any():
+        return
+    y = np.where(np.isfinite(y), y, np.nan)
+    ok = bad & np.isfinite(y)
+    ax.plot(x[ok], y[ok], "x", ms=6, mew=1.6, color="#d00000", zorder=4, label="frame flagged")
+    gone = bad & ~np.isfinite(y)
+    if gone.any():
+        ax.plot(x[gone], np.zeros(gone.sum()), "x", ms=6, mew=1.6, color="#d00000", zorder=4,
+                clip_on=False, transform=ax.get_xaxis_transform(), label="frame flagged")
 
 
 def _finish_panel(ax, cal, w):

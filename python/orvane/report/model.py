@@ -25,8 +25,9 @@ FILES = (
     ("curve_of_field_block.bin", "the in-focus lens position per window"),
     ("truth.json", "ground truth (simulated modules only)"),
     ("verify.json", "closed-loop verification on a second sweep (orvane demo, orvane verify)"),
+    ("verdict.json", "the verdict against the acceptance limits and its root cause"),
 )
-OPTIONAL = ("truth.json", "verify.json")
+OPTIONAL = ("truth.json", "verify.json", "verdict.json")
 
 
 def flag_names(word, dcc_map=False):
@@ -47,6 +48,13 @@ def _json_object(path):
     return value
 
 
+def _verdict(path):
+    value = _json_object(path)
+    if value.get("verdict") not in ("PASS", "FAIL") or not isinstance(value.get("checks"), list):
+        raise ValueError("verdict.json: no PASS/FAIL verdict with its checks")
+    return value
+
+
 class Folder:
     """The files of one output folder, each read or marked missing/broken."""
 
@@ -61,6 +69,7 @@ class Folder:
         self.cof = self._load("curve_of_field_block.bin", files.read_curve_of_field)
         self.truth = self._load("truth.json", _json_object)
         self.verify = self._load("verify.json", _json_object)
+        self.verdict = self._load("verdict.json", _verdict)
         s = self.summary or {}
         self.settings = self._record(s, "settings", records.cal_settings)
         self.limits = self._record(s, "limits", records.gain_limits)
@@ -202,8 +211,10 @@ class Calibration:
         frame = None
         if f.state is not None and f.state.frames > 0:
             frame = np.bitwise_or.reduce(f.state.flags.astype(np.int64), axis=0)
-        elif "frame_flags" in s and self._fits(s["frame_flags"]):
-            frame = np.array(s["frame_flags"], dtype=np.int64)
+        if "frame_flags" in s and self._fits(s["frame_flags"]):
+            # The tool's own OR of the frame flags: a flag the dump lacks still shows.
+            summary = np.array(s["frame_flags"], dtype=np.int64)
+            frame = summary if frame is None else frame | summary
         if "fit_flags" in s and self._fits(s["fit_flags"]):
             return frame, np.array(s["fit_flags"], dtype=np.int64), "from summary.json"
         return frame, None, None

@@ -224,7 +224,8 @@ def flagged_table(cal):
             for name in frame:
                 bit = int(name, 16) if name.startswith("0x") else int(Status[name.upper()])
                 ks = [k for k in range(cal.frames) if st.flags[k, r, c] & bit]
-                frames.append(f"{name}: frame{'s' if len(ks) > 1 else ''} {_ranges(ks)}")
+                frames.append(f"{name}: frame{'s' if len(ks) > 1 else ''} {_ranges(ks)}" if ks
+                              else f"{name}: in summary.json's frame_flags, not in the dump")
         why = "; ".join(f"{n}: {x}" for n, x in ((n, _why(cal, w, n)) for n in fit) if x)
         rows.append([w, r, c, chips(frame + fit), "; ".join(frames + ([why] if why else []))])
         present.update(frame + fit)
