@@ -30,9 +30,7 @@ __all__ = ["Lot", "build", "write", "write_module_reports", "main", "OUTLIER_Z"]
 
 # The stages in the order a calibration runs them, by their ids in lot.csv's
 # root_cause column, with the titles verdict.json gives them.
-STAGES = {"gain_map": "flat field and gain map", "intake": "frame intake", "focus": "focus",
-          "dcc_fit": "DCC fit", "verification": "verification",
-          "error": "not calibrated (bad files or a refused set)"}
+ERROR_TITLE = "not calibrated (bad files or a refused set)"
 
 # A window is an outlier when it lies this many robust standard deviations
 # (1.4826 x the median absolute deviation over the lot) from the lot's median
@@ -69,6 +67,17 @@ class Lot:
             shapes[dcc.shape] = shapes.get(dcc.shape, 0) + 1
         self.shape = max(sorted(shapes), key=lambda k: shapes[k]) if shapes else None
         self.on_grid = [m for m in sorted(self.grids) if self.grids[m][0].shape == self.shape]
+        # The stages and their titles as the tool wrote them into every verdict.json.
+        self.stages = {}
+        for row in self.rows:
+            try:
+                with open(os.path.join(folder, row["module"], "verdict.json"),
+                          encoding="utf-8") as f:
+                    self.stages = {s["stage"]: s["title"] for s in json.load(f)["stages"]}
+                break
+            except (OSError, ValueError, KeyError, TypeError):
+                continue
+        self.stages["error"] = ERROR_TITLE
         verdict = {r["module"]: r["verdict"] for r in self.rows}
         # The spread across the lot is the passing modules' (a failed module's
         # values are what failed it).
@@ -86,7 +95,7 @@ class Lot:
                 continue
             stage = "error" if r["verdict"] == "ERROR" else (r.get("root_cause") or "?")
             causes.setdefault(stage, []).append(r["module"])
-        order = list(STAGES)
+        order = list(self.stages)
         return sorted(causes.items(),
                       key=lambda kv: (order.index(kv[0]) if kv[0] in order else -1, kv[0]))
 
@@ -145,7 +154,7 @@ def _cause_figure(lot, causes):
     n = len(lot.rows)
     fig = Figure(figsize=(9, 0.45 * (len(causes) + 1) + 1.2), layout="constrained")
     ax = fig.subplots()
-    names = ["PASS"] + [STAGES.get(r, r) for r, _ in causes]
+    names = ["PASS"] + [lot.stages.get(r, r) for r, _ in causes]
     counts = [lot.count("PASS")] + [len(m) for _, m in causes]
     colours = ["#1e6b35"] + ["#b3261e" if r == "error" else "#8a5a00" for r, _ in causes]
     y = np.arange(len(names))
@@ -230,7 +239,7 @@ def _yield_section(lot):
              "", ""]]
     for stage, modules in causes:
         checks = " ".join(f"{c} ({k})" for c, k in lot.root_checks(set(modules)))
-        rows.append([Html(f"<code>{escape(stage)}</code>: {escape(STAGES.get(stage, stage))}"),
+        rows.append([Html(f"<code>{escape(stage)}</code>: {escape(lot.stages.get(stage, stage))}"),
                      len(modules), f"{100.0 * len(modules) / n:.1f}%", checks, _names(modules)])
     fig = page.figure(_cause_figure(lot, causes),
                       caption="Modules that pass, and the failed ones by root cause: the stage "
