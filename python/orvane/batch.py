@@ -189,10 +189,10 @@ def _write_atomic(path, data):
 
 
 def run(lot, out="orvane-lot", scheduler=None, workers=None, settings=None, force=False,
-        cli=None, page=True, acceptance=None, module_reports=True, quiet=False):
+        cli=None, page=True, acceptance=None, module_reports="failed", quiet=False):
     """Calibrates every module of `lot` as Dask tasks and writes out/lot.csv (and the lot
-    page, out/lot.html, with each module's report, unless page or module_reports is
-    False). `scheduler`: the address of a running scheduler; without it a local cluster
+    page, out/lot.html, unless page is False, with the reports of the failed modules,
+    of "all" or of none (None) as module_reports says, as `orvane batch` does). `scheduler`: the address of a running scheduler; without it a local cluster
     of `workers` workers (default: one per core) runs the tasks. `acceptance`: the
     acceptance file every module is judged against (default: the tool's defaults).
     Unless quiet, prints progress lines on stderr and the yield summary on stdout.
@@ -245,13 +245,14 @@ def main(argv=None):
     parser.add_argument("--force", action="store_true", help="redo complete modules")
     parser.add_argument("--cli", help="the orvane tool (default: ORVANE_CLI or PATH)")
     parser.add_argument("--no-page", action="store_true", help="do not write lot.html")
-    parser.add_argument("--no-module-reports", action="store_true",
-                        help="do not write the modules' report.html the lot page links")
+    parser.add_argument("--module-reports", choices=["all", "failed", "none"], default="failed",
+                        help="the modules whose report.html the lot page links are written "
+                             "(default %(default)s; a report takes a few seconds)")
     a = parser.parse_args(argv)
     try:
         path = run(a.lot, a.out, a.scheduler, a.workers, a.settings, a.force, a.cli,
                    page=not a.no_page, acceptance=a.acceptance,
-                   module_reports=not a.no_module_reports)
+                   module_reports=None if a.module_reports == "none" else a.module_reports)
     except BatchError as e:
         print(f"orvane.batch: {e}", file=sys.stderr)
         return 1

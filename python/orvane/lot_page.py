@@ -336,9 +336,23 @@ def build(folder):
                          css="table.modules td:first-child { white-space: nowrap; }")
 
 
-def write_module_reports(folder):
-    """Writes folder/<module>/report.html for every calibrated module that has none;
-    returns how many it wrote."""
+def _report_is_current(module, out):
+    """Whether the module's report is newer than the files it shows."""
+    try:
+        made = os.path.getmtime(out)
+    except OSError:
+        return False
+    for name in ("summary.json", "verdict.json", "verify.json"):
+        path = os.path.join(module, name)
+        if os.path.exists(path) and os.path.getmtime(path) > made:
+            return False
+    return True
+
+
+def write_module_reports(folder, which="all"):
+    """Writes folder/<module>/report.html for every calibrated module ("all") or every
+    failed one ("failed") whose report is missing or older than its outputs; returns
+    how many it wrote."""
     from .report import command
     written = 0
     with open(os.path.join(folder, "lot.csv"), newline="", encoding="utf-8") as f:
@@ -346,7 +360,9 @@ def write_module_reports(folder):
     for row in rows:
         module = os.path.join(folder, row["module"])
         out = os.path.join(module, "report.html")
-        if row["verdict"].upper() == "ERROR" or os.path.exists(out) or \
+        verdict = row["verdict"].upper()
+        if verdict == "ERROR" or (which == "failed" and verdict == "PASS") or \
+                _report_is_current(module, out) or \
                 not os.path.isfile(os.path.join(module, "summary.json")):
             continue
         page.write(out + ".tmp", command.build(module))
@@ -357,9 +373,10 @@ def write_module_reports(folder):
 
 def write(folder, out=None, module_reports=False):
     """Writes the lot page (default folder/lot.html) and returns its path; with
-    module_reports, first each calibrated module's report where it is missing."""
+    module_reports ("all" or True, or "failed"), first those modules' reports where
+    they are missing or out of date."""
     if module_reports:
-        write_module_reports(folder)
+        write_module_reports(folder, "failed" if module_reports == "failed" else "all")
     out = out or os.path.join(folder, "lot.html")
     text = build(folder)
     tmp = out + ".tmp"
@@ -375,9 +392,11 @@ def main(argv=None):
         description="Writes lot.html, the lot page, for an output folder of orvane batch.")
     parser.add_argument("dir", help="the output folder (with lot.csv)")
     parser.add_argument("--out", help="the page to write (default DIR/lot.html)")
-    parser.add_argument("--module-reports", action="store_true",
-                        help="first write DIR/<module>/report.html where a calibrated module "
-                             "has none (the page links them)")
+    parser.add_argument("--module-reports", nargs="?", const="all", choices=["all", "failed"],
+                        help="first write DIR/<module>/report.html of every calibrated module "
+                             "(all, the default) or of the failed ones, where it is missing or "
+                             "older than the module's outputs (the page links them; a report "
+                             "takes a few seconds)")
     args = parser.parse_args(argv)
     if not os.path.isfile(os.path.join(args.dir, "lot.csv")):
         print(f"orvane.lot_page: {args.dir}: no lot.csv (run orvane batch first)",
