@@ -12,6 +12,8 @@ void add_inspect_command(CLI::App& app);
 void add_verify_command(CLI::App& app);
 void add_batch_command(CLI::App& app);
 void add_capture_command(CLI::App& app);
+// `orvane report` and `orvane lot-page`.
+void add_page_commands(CLI::App& app);
 
 // An output folder named "" would resolve to the current folder (or, for
 // paths built beside an input, that input's own folder): a usage error.
