@@ -1,5 +1,6 @@
 #include "io/capture_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -197,16 +198,42 @@ manifest parse_manifest(const json& doc, const std::string& manifest_path,
         const std::string where = "frames[" + std::to_string(k) + "]";
         m.sweep.push_back(parse_frame(m, frames[k], where, true));
         const int32_t lens = m.sweep[k].lens_position;
-        if (rising && k > 0 && lens <= m.sweep[k - 1].lens_position)
-            throw io_error(manifest_path + ": " + where +
-                           ": field 'lens_position': " + std::to_string(lens) +
-                           " does not rise above frames[" + std::to_string(k - 1) + "]'s " +
-                           std::to_string(m.sweep[k - 1].lens_position) +
-                           " (lens positions rise with the frame index)");
+        if (k == 1) m.captured_falling = rising && lens < m.sweep[0].lens_position;
+        const int32_t before = k > 0 ? m.sweep[k - 1].lens_position : 0;
+        if (rising && k > 0 && (m.captured_falling ? lens >= before : lens <= before))
+            throw io_error(manifest_path + ": " + where + ": field 'lens_position': " +
+                           std::to_string(lens) + " does not " +
+                           (m.captured_falling ? "fall below" : "rise above") + " frames[" +
+                           std::to_string(k - 1) + "]'s " + std::to_string(before) +
+                           " (lens positions rise, or fall, with the frame index)");
     }
+    // The library takes a sweep near to far: frames captured far to near are
+    // fed last to first.
+    if (m.captured_falling) std::reverse(m.sweep.begin(), m.sweep.end());
     if (f.has("truth")) m.truth = resolve_beside(manifest_path, f.text("truth"));
     return m;
 }
+
+std::string manifest_path_of(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return (std::filesystem::path(path) / "manifest.json").string();
+    return path;
+}
+
+namespace {
+
+void check_frame_files(const manifest& m, const frame_entry& entry, uint32_t width,
+                       uint32_t height) {
+    for (const std::string* name : {&entry.file, &entry.left, &entry.right}) {
+        if (name->empty()) continue;
+        const std::string path = resolve_beside(m.path, *name);
+        check_frame_file(path, m.format ? *m.format : frame_format_of(path), width, height,
+                         m.raw10_stride);
+    }
+}
+
+}  // namespace
 
 frame read_frame_files(const manifest& m, const frame_entry& entry, uint32_t width,
                        uint32_t height) {
@@ -287,6 +314,9 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
         refuse("frames", "has " + std::to_string(m.sweep.size()) + " frames, but " +
                              names.settings + " has sweep_frames " +
                              std::to_string(set.settings.sweep_frames));
+
+    check_frame_files(m, m.flat, set.width, set.height);
+    for (const frame_entry& entry : m.sweep) check_frame_files(m, entry, set.width, set.height);
 
     set.flat = read_frame_files(m, m.flat, set.width, set.height);
     if (deferred != nullptr) {
