@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "commands/commands.h"
+#include "io/capture_io.h"
 #include "io/files.h"
 #include "lot/calibrate_module.h"
 #include "lot/library_output.h"
@@ -32,7 +33,7 @@ namespace {
 struct batch_options {
     std::string lot;
     std::string out = "orvane-lot";
-    std::string settings;
+    io::record_overrides records;
     unsigned jobs = 0;
     bool force = false;
     bool list = false;
@@ -41,16 +42,14 @@ struct batch_options {
 };
 
 void run_one(const batch_options& o) {
-    fs::path manifest = o.one;
-    std::error_code ec;
-    if (fs::is_directory(manifest, ec)) manifest /= "manifest.json";
+    const fs::path manifest = io::manifest_path_of(o.one);
     lot_entry e{o.one_name, fs::absolute(manifest).lexically_normal().string()};
     if (e.module.empty()) e.module = fs::path(e.manifest).parent_path().filename().string();
     std::optional<module_outcome> m;
     {
         const library_messages messages(STDERR_FILENO);
         const module_scope scope(e.module);
-        m = calibrate_lot_module(e, o.out, {o.settings, o.force});
+        m = calibrate_lot_module(e, o.out, {o.records, o.force});
     }
     std::printf("%s\n%s\n", lot_table_header().c_str(), m->row.c_str());
 }
@@ -81,7 +80,7 @@ void run_batch(const batch_options& o) {
     std::vector<module_outcome> outcomes(lot.size());
     std::atomic<size_t> next{0};
     std::atomic<size_t> finished{0};
-    const module_options mo{o.settings, o.force};
+    const module_options mo{o.records, o.force};
     auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < lot.size();) {
             const module_scope scope(lot[i].module);
@@ -140,7 +139,7 @@ void run_batch(const batch_options& o) {
                         100.0 * static_cast<double>(count) / n);
     }
     std::printf("Lot table: %s\n", table_path.c_str());
-    std::printf("Lot page: /usr/bin/python3 -m orvane.lot_page %s\n", o.out.c_str());
+    std::printf("Lot page: orvane lot-page %s\n", o.out.c_str());
 }
 
 }  // namespace
@@ -159,9 +158,15 @@ void add_batch_command(CLI::App& app) {
                     "worker threads, one library context each (default: "
                     "the number of cores)")
         ->check(CLI::Range(1u, 1024u));
-    cmd->add_option("--settings", opts->settings,
+    cmd->add_option("--settings", opts->records.settings,
                     "cal_settings for every module instead of each manifest's (JSON or "
                     "356-byte record)");
+    cmd->add_option("--sensor", opts->records.sensor,
+                    "sensor_cfg for every module instead of each manifest's (JSON or "
+                    "2,072-byte record)");
+    cmd->add_option("--limits", opts->records.limits,
+                    "gain_limits for every module instead of each manifest's (JSON or "
+                    "8-byte record)");
     cmd->add_flag("--force", opts->force, "redo modules whose outputs are complete");
     cmd->add_flag("--list", opts->list, "print the lot's modules (name TAB manifest) and stop");
     cmd->add_option("--one", opts->one,
