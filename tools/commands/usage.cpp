@@ -21,8 +21,8 @@ size_t edit_distance(const std::string& a, const std::string& b) {
         row[0] = i;
         for (size_t j = 1; j <= b.size(); ++j) {
             const size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1,
-                               diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            row[j] =
+                std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
             diagonal = above;
         }
     }
@@ -78,8 +78,8 @@ std::string usage_message(const CLI::App& app, const CLI::ParseError& error) {
     for (const std::string& word : left) {
         if (word.rfind("-", 0) != 0 || word == "-") continue;
         const std::string name = word.substr(0, word.find('='));
-        return command + ": unknown option '" + name + "'" +
-               suggestion(name, option_names(where)) + help;
+        return command + ": unknown option '" + name + "'" + suggestion(name, option_names(where)) +
+               help;
     }
     if (!left.empty()) return command + ": unexpected argument '" + left.front() + "'" + help;
     return command + ": " + error.what() + help;
