@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     orvane_tool::add_verify_command(app);
     orvane_tool::add_batch_command(app);
     orvane_tool::add_capture_command(app);
+    orvane_tool::add_init_command(app);
     orvane_tool::add_page_commands(app);
     try {
         app.parse(argc, argv);

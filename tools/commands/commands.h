@@ -12,6 +12,7 @@ void add_inspect_command(CLI::App& app);
 void add_verify_command(CLI::App& app);
 void add_batch_command(CLI::App& app);
 void add_capture_command(CLI::App& app);
+void add_init_command(CLI::App& app);
 // `orvane report` and `orvane lot-page`.
 void add_page_commands(CLI::App& app);
 

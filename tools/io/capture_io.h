@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "capture.h"
@@ -46,6 +47,12 @@ layout layout_from_name(std::string_view name, const std::string& source);
 void save_capture_set(const capture_set& set, const std::string& dir,
                       const ground_truth* truth = nullptr,
                       frame_format format = frame_format::raw16);
+
+// A set whose frames are still to be captured: its records and a manifest
+// naming the frame files save_capture_set would write, at the plan's lens
+// positions (its images are not used), and the `extra` files (name, text).
+void save_capture_plan(const capture_set& plan, const std::string& dir, frame_format format,
+                       const std::vector<std::pair<std::string, std::string>>& extra = {});
 
 // Record files that replace the manifest's (paths as given, not relative to
 // the manifest); empty ones leave the manifest's in place. The manifest may
