@@ -77,15 +77,15 @@ std::string library_path() {
 
 void add_page(CLI::App& app, const char* name, const char* module, const char* about,
               const char* folder) {
-    auto args = std::make_shared<std::vector<std::string>>();
+    auto dir = std::make_shared<std::string>();
     auto* cmd = app.add_subcommand(name, about);
-    cmd->add_option("DIR", *args, folder)->required();
+    cmd->add_option("DIR", *dir, folder)->required();
     // Everything after DIR goes to the page as given (e.g. --out FILE).
     cmd->prefix_command();
-    cmd->callback([cmd, args, module] {
-        std::vector<std::string> all = *args;
-        for (const std::string& a : cmd->remaining()) all.push_back(a);
-        run_page(module, all);
+    cmd->callback([cmd, dir, module] {
+        std::vector<std::string> args = {*dir};
+        for (const std::string& a : cmd->remaining()) args.push_back(a);
+        run_page(module, args);
     });
 }
 
