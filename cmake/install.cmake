@@ -21,6 +21,14 @@ if(TARGET orvane_cli)
        /prefix/${CMAKE_INSTALL_LIBDIR})
   set_target_properties(orvane_cli PROPERTIES INSTALL_RPATH "$ORIGIN/${ORVANE_BIN_TO_LIB}")
   install(TARGETS orvane_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # `orvane report` finds the installed Python package from the tool's folder.
+  if(IS_ABSOLUTE "${ORVANE_PYTHON_INSTALL_DIR}")
+    set(ORVANE_BIN_TO_PYTHON "${ORVANE_PYTHON_INSTALL_DIR}")
+  else()
+    file(RELATIVE_PATH ORVANE_BIN_TO_PYTHON /prefix/${CMAKE_INSTALL_BINDIR}
+         /prefix/${ORVANE_PYTHON_INSTALL_DIR})
+  endif()
+  target_compile_definitions(orvane_toolkit PRIVATE ORVANE_PYTHON_FROM_BIN="${ORVANE_BIN_TO_PYTHON}")
 endif()
 
 install(EXPORT OrvaneTargets NAMESPACE Orvane:: DESTINATION ${ORVANE_CMAKE_PACKAGE_DIR})

@@ -80,7 +80,8 @@ TEST(DemoCommand, RejectsAnUnknownLayoutWithAUsageError) {
     const io_test::cli_result r = run_cli("demo --layout diagonal --out " + quoted(dir / "demo"));
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(r.err,
-              "orvane: --layout: diagonal not in {horizontal,vertical,dual} (see orvane --help)\n");
+              "orvane demo: --layout: diagonal not in {horizontal,vertical,dual} (see orvane demo "
+              "--help)\n");
     EXPECT_TRUE(dir.entries().empty());
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "commands/commands.h"
+#include "io/capture_io.h"
 #include "io/files.h"
 #include "lot/calibrate_module.h"
 #include "lot/library_output.h"
@@ -32,8 +33,10 @@ namespace {
 struct batch_options {
     std::string lot;
     std::string out = "orvane-lot";
-    std::string settings;
+    io::record_overrides records;
     std::string acceptance;
+    std::string module_reports = "failed";
+    bool no_page = false;
     unsigned jobs = 0;
     bool force = false;
     bool list = false;
@@ -42,7 +45,7 @@ struct batch_options {
 };
 
 module_options module_options_of(const batch_options& o) {
-    module_options mo{o.settings, o.force};
+    module_options mo{o.records, o.force};
     if (!o.acceptance.empty()) {
         mo.limits = acceptance::read_limits(o.acceptance);
         mo.acceptance = o.acceptance;
@@ -51,9 +54,7 @@ module_options module_options_of(const batch_options& o) {
 }
 
 void run_one(const batch_options& o) {
-    fs::path manifest = o.one;
-    std::error_code ec;
-    if (fs::is_directory(manifest, ec)) manifest /= "manifest.json";
+    const fs::path manifest = io::manifest_path_of(o.one);
     lot_entry e{o.one_name, fs::absolute(manifest).lexically_normal().string()};
     if (e.module.empty()) e.module = fs::path(e.manifest).parent_path().filename().string();
     std::optional<module_outcome> m;
@@ -156,7 +157,23 @@ void run_batch(const batch_options& o) {
         }
     }
     std::printf("Lot table: %s\n", table_path.c_str());
-    std::printf("Lot page: /usr/bin/python3 -m orvane.lot_page %s\n", o.out.c_str());
+    if (o.no_page) {
+        std::printf("Lot page: orvane lot-page %s\n", o.out.c_str());
+        return;
+    }
+    // The calibration is done whatever the page does: a page that cannot be
+    // written is reported, not an error of the run.
+    std::fflush(stdout);
+    try {
+        write_lot_page(o.out, o.module_reports);
+        std::printf("Lot page: %s%s\n", (fs::path(o.out) / "lot.html").string().c_str(),
+                    o.module_reports == "none"  ? ""
+                    : o.module_reports == "all" ? ", linking every module's report.html"
+                                                : ", linking the failed modules' report.html");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orvane batch: the lot page was not written (%s); write it with: "
+                     "orvane lot-page %s\n", e.what(), o.out.c_str());
+    }
 }
 
 }  // namespace
@@ -175,12 +192,24 @@ void add_batch_command(CLI::App& app) {
                     "worker threads, one library context each (default: "
                     "the number of cores)")
         ->check(CLI::Range(1u, 1024u));
-    cmd->add_option("--settings", opts->settings,
+    cmd->add_option("--settings", opts->records.settings,
                     "cal_settings for every module instead of each manifest's (JSON or "
                     "356-byte record)");
+    cmd->add_option("--sensor", opts->records.sensor,
+                    "sensor_cfg for every module instead of each manifest's (JSON or "
+                    "2,072-byte record)");
+    cmd->add_option("--limits", opts->records.limits,
+                    "gain_limits for every module instead of each manifest's (JSON or "
+                    "8-byte record)");
     cmd->add_option("--acceptance", opts->acceptance,
                     "acceptance.json: the limits of a good module (default: the built-in "
                     "defaults); each module's verdict goes to DIR/<module>/verdict.json");
+    cmd->add_option("--module-reports", opts->module_reports,
+                    "whose report.html to write for the lot page (a few seconds each): all, "
+                    "failed or none")
+        ->check(CLI::IsMember({"all", "failed", "none"}))
+        ->capture_default_str();
+    cmd->add_flag("--no-page", opts->no_page, "do not write lot.html and the modules' reports");
     cmd->add_flag("--force", opts->force, "redo modules whose outputs are complete");
     cmd->add_flag("--list", opts->list, "print the lot's modules (name TAB manifest) and stop");
     cmd->add_option("--one", opts->one,

@@ -1,4 +1,4 @@
-// `orvane calibrate MANIFEST`: the full calibration of a capture set from
+// `orvane calibrate MANIFEST|FOLDER`: the full calibration of a capture set from
 // files, printed and written as `orvane demo` does.
 #include <memory>
 #include <string>
@@ -32,7 +32,9 @@ void add_calibrate_command(CLI::App& app) {
     auto opts = std::make_shared<calibrate_options>();
     auto* cmd = app.add_subcommand(
         "calibrate", "Calibrate a capture set from files (a manifest of the flat field and sweep)");
-    cmd->add_option("MANIFEST", opts->manifest, "manifest.json of the capture set")->required();
+    cmd->add_option("MANIFEST", opts->manifest,
+                    "manifest.json of the capture set, or the folder that holds it")
+        ->required();
     cmd->add_option("--out", opts->out, "output folder")
         ->check(kNonEmptyPath)
         ->capture_default_str();

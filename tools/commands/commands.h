@@ -12,6 +12,14 @@ void add_inspect_command(CLI::App& app);
 void add_verify_command(CLI::App& app);
 void add_batch_command(CLI::App& app);
 void add_capture_command(CLI::App& app);
+void add_init_command(CLI::App& app);
+// `orvane report` and `orvane lot-page`.
+void add_page_commands(CLI::App& app);
+
+// Runs the lot page on a batch's output folder and waits for it, writing the
+// reports of "all" modules, the "failed" ones or "none" first; throws
+// io_error when the page cannot be written.
+void write_lot_page(const std::string& out_dir, const std::string& module_reports);
 
 // An output folder named "" would resolve to the current folder (or, for
 // paths built beside an input, that input's own folder): a usage error.

@@ -28,7 +28,7 @@ void run_verify(const verify_options& o) {
     const acceptance::limits limits = acceptance::limits_of(o.acceptance);
     const calibration_files cal = load_calibration(o.calibration);
     std::optional<ground_truth> truth;
-    const capture_set cs = io::load_capture_set(o.manifest, truth, {}, false);
+    const capture_set cs = io::load_capture_set(io::manifest_path_of(o.manifest), truth, {}, false);
     std::printf("orvane verify: %s against %s: %s PD layout, %zu frames%s\n", o.calibration.c_str(),
                 o.manifest.c_str(), layout_name(cs.kind), cs.sweep.size(),
                 truth ? ", with ground truth" : "");
@@ -56,7 +56,8 @@ void add_verify_command(CLI::App& app) {
                     "output folder of orvane calibrate or orvane demo")
         ->required();
     cmd->add_option("VERIFY_MANIFEST", opts->manifest,
-                    "manifest.json of the verification set (any lens positions, any order)")
+                    "manifest.json of the verification set (any lens positions, any order), or "
+                    "its folder")
         ->required();
     cmd->add_option("--out", opts->out, "output folder for verify.json")
         ->check(kNonEmptyPath)

@@ -1,5 +1,6 @@
 #include "io/capture_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -70,14 +71,15 @@ void check_set(const capture_set& set) {
         check_frame(set.sweep[k], "sweep frame " + std::to_string(k), dual, samples);
 }
 
+// The frame's manifest entry, and its files unless `images` is false.
 json stage_frame(staged_files& out, const std::string& dir, const capture_set& set, const frame& f,
-                 const std::string& stem, frame_format format) {
+                 const std::string& stem, frame_format format, bool images = true) {
     json entry = json::object();
     entry["lens_position"] = f.lens_position;
     const auto put = [&](const std::vector<uint16_t>& image, const char* side, const char* key) {
         const std::string name = frame_name(stem.c_str(), format, side);
         const std::string path = (std::filesystem::path(dir) / name).string();
-        out.add(name, encode_frame(image, format, set.width, set.height, path));
+        if (images) out.add(name, encode_frame(image, format, set.width, set.height, path));
         entry[key] = name;
     };
     if (set.kind == layout::dual) {
@@ -118,11 +120,12 @@ layout layout_from_name(std::string_view name, const std::string& source) {
                    "' (horizontal, vertical or dual)");
 }
 
-void save_capture_set(const capture_set& set, const std::string& dir, const ground_truth* truth,
-                      frame_format format) {
-    check_set(set);
+namespace {
+
+// The set's records and manifest, and its frame files when `images`.
+void stage_set(staged_files& out, const capture_set& set, const std::string& dir,
+               const ground_truth* truth, frame_format format, bool images) {
     const bool dual = set.kind == layout::dual;
-    staged_files out(dir);
     json manifest = json::object();
     manifest["layout"] = layout_name(set.kind);
     if (!dual) {
@@ -137,16 +140,33 @@ void save_capture_set(const capture_set& set, const std::string& dir, const grou
     manifest["height"] = set.height;
     if (dual) manifest["black_level"] = set.black_level;
     manifest["format"] = frame_format_name(format);
-    manifest["flat"] = stage_frame(out, dir, set, set.flat, "flat", format);
+    manifest["flat"] = stage_frame(out, dir, set, set.flat, "flat", format, images);
     json frames = json::array();
     for (size_t k = 0; k < set.sweep.size(); ++k)
-        frames.push_back(stage_frame(out, dir, set, set.sweep[k], sweep_stem(k), format));
+        frames.push_back(stage_frame(out, dir, set, set.sweep[k], sweep_stem(k), format, images));
     manifest["frames"] = std::move(frames);
     if (truth != nullptr) {
         out.add("truth.json", json_text(to_json(*truth)));
         manifest["truth"] = "truth.json";
     }
     out.add("manifest.json", json_text(manifest));
+}
+
+}  // namespace
+
+void save_capture_set(const capture_set& set, const std::string& dir, const ground_truth* truth,
+                      frame_format format) {
+    check_set(set);
+    staged_files out(dir);
+    stage_set(out, set, dir, truth, format, true);
+    out.commit();
+}
+
+void save_capture_plan(const capture_set& plan, const std::string& dir, frame_format format,
+                       const std::vector<std::pair<std::string, std::string>>& extra) {
+    staged_files out(dir);
+    stage_set(out, plan, dir, nullptr, format, false);
+    for (const auto& [name, text] : extra) out.add(name, text);
     out.commit();
 }
 
@@ -197,16 +217,42 @@ manifest parse_manifest(const json& doc, const std::string& manifest_path,
         const std::string where = "frames[" + std::to_string(k) + "]";
         m.sweep.push_back(parse_frame(m, frames[k], where, true));
         const int32_t lens = m.sweep[k].lens_position;
-        if (rising && k > 0 && lens <= m.sweep[k - 1].lens_position)
-            throw io_error(manifest_path + ": " + where +
-                           ": field 'lens_position': " + std::to_string(lens) +
-                           " does not rise above frames[" + std::to_string(k - 1) + "]'s " +
-                           std::to_string(m.sweep[k - 1].lens_position) +
-                           " (lens positions rise with the frame index)");
+        if (k == 1) m.captured_falling = rising && lens < m.sweep[0].lens_position;
+        const int32_t before = k > 0 ? m.sweep[k - 1].lens_position : 0;
+        if (rising && k > 0 && (m.captured_falling ? lens >= before : lens <= before))
+            throw io_error(manifest_path + ": " + where + ": field 'lens_position': " +
+                           std::to_string(lens) + " does not " +
+                           (m.captured_falling ? "fall below" : "rise above") + " frames[" +
+                           std::to_string(k - 1) + "]'s " + std::to_string(before) +
+                           " (lens positions rise, or fall, with the frame index)");
     }
+    // The library takes a sweep near to far: frames captured far to near are
+    // fed last to first.
+    if (m.captured_falling) std::reverse(m.sweep.begin(), m.sweep.end());
     if (f.has("truth")) m.truth = resolve_beside(manifest_path, f.text("truth"));
     return m;
 }
+
+std::string manifest_path_of(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return (std::filesystem::path(path) / "manifest.json").string();
+    return path;
+}
+
+namespace {
+
+void check_frame_files(const manifest& m, const frame_entry& entry, uint32_t width,
+                       uint32_t height) {
+    for (const std::string* name : {&entry.file, &entry.left, &entry.right}) {
+        if (name->empty()) continue;
+        const std::string path = resolve_beside(m.path, *name);
+        check_frame_file(path, m.format ? *m.format : frame_format_of(path), width, height,
+                         m.raw10_stride);
+    }
+}
+
+}  // namespace
 
 frame read_frame_files(const manifest& m, const frame_entry& entry, uint32_t width,
                        uint32_t height) {
@@ -247,8 +293,6 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
     names.manifest = manifest_path;
     names.settings = m.settings;
     names.limits = m.limits;
-    set.settings = load_settings(names.settings);
-    set.limits = load_limits(names.limits);
     const auto refuse = [&](const char* field, const std::string& why) {
         throw io_error(manifest_path + ": field '" + field + "': " + why);
     };
@@ -273,6 +317,11 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
             throw io_error(manifest_path + ": the sensor configuration gives an empty " +
                            std::to_string(set.width) + "x" + std::to_string(set.height) + " frame");
     }
+    // Settings left out of a JSON file take the defaults for this module.
+    const module_shape shape = m.kind == layout::dual ? shape_of_dual(set.width, set.height, 1)
+                                                      : shape_of(set.cfg, m.kind);
+    set.settings = load_settings(names.settings, &shape);
+    set.limits = load_limits(names.limits);
 
     // Everything that can be checked without the frames is, before the first
     // frame is read.
@@ -287,6 +336,9 @@ capture_set load_capture_set(const std::string& manifest_path, std::optional<gro
         refuse("frames", "has " + std::to_string(m.sweep.size()) + " frames, but " +
                              names.settings + " has sweep_frames " +
                              std::to_string(set.settings.sweep_frames));
+
+    check_frame_files(m, m.flat, set.width, set.height);
+    for (const frame_entry& entry : m.sweep) check_frame_files(m, entry, set.width, set.height);
 
     set.flat = read_frame_files(m, m.flat, set.width, set.height);
     if (deferred != nullptr) {

@@ -15,7 +15,8 @@
 //     "raw10_stride": 5000,         optional, bytes per RAW10 line
 //     "flat": {"lens_position": 0, "file": "flat.raw"},
 //     "frames": [{"lens_position": 100, "file": "f00.raw"}, ...],   sweep_frames frames,
-//                                   lens positions rising
+//                                   lens positions rising (or falling: a sweep captured far to
+//                                   near is taken in rising order)
 //     "truth": "truth.json"         optional ground truth
 //   }
 // Dual-photodiode entries name two files instead of "file": {"lens_position": N,
@@ -27,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "capture.h"
@@ -45,6 +47,12 @@ layout layout_from_name(std::string_view name, const std::string& source);
 void save_capture_set(const capture_set& set, const std::string& dir,
                       const ground_truth* truth = nullptr,
                       frame_format format = frame_format::raw16);
+
+// A set whose frames are still to be captured: its records and a manifest
+// naming the frame files save_capture_set would write, at the plan's lens
+// positions (its images are not used), and the `extra` files (name, text).
+void save_capture_plan(const capture_set& plan, const std::string& dir, frame_format format,
+                       const std::vector<std::pair<std::string, std::string>>& extra = {});
 
 // Record files that replace the manifest's (paths as given, not relative to
 // the manifest); empty ones leave the manifest's in place. The manifest may
@@ -77,13 +85,17 @@ struct manifest {
     std::optional<frame_format> format;
     uint64_t raw10_stride = 0;
     frame_entry flat;
-    std::vector<frame_entry> sweep;
+    std::vector<frame_entry> sweep;  // a calibration sweep: lens positions rising
+    bool captured_falling = false;   // the manifest listed the calibration sweep falling
     std::optional<std::string> truth;
 };
 
+// A capture-set folder stands for the manifest.json in it.
+std::string manifest_path_of(const std::string& path);
+
 // Throws io_error naming the manifest (and the field). A calibration sweep's
-// lens positions must rise with the frame index; a verification sweep
-// (`rising` false) may come in any order.
+// lens positions must rise, or fall, with the frame index (a falling one is
+// reversed); a verification sweep (`rising` false) may come in any order.
 manifest parse_manifest(const json& doc, const std::string& manifest_path,
                         const record_overrides& overrides = {}, bool rising = true);
 
@@ -99,8 +111,9 @@ struct sweep_files {
     frame read(size_t k) const;
 };
 
-// The records are checked against the library (record_checks.h) and the
-// frame entries against the settings before the first frame file is read.
+// The records are checked against the library (record_checks.h), the frame
+// entries against the settings and every frame file's size against the frame
+// size before the first frame file is read.
 capture_set load_capture_set(const std::string& manifest_path);
 // Also loads the ground truth when the manifest names one. With `deferred`,
 // the sweep frames hold only their lens positions and `deferred` is set up to

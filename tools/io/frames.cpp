@@ -446,8 +446,8 @@ uint64_t max_frame_file_bytes(frame_format format, uint32_t width, uint32_t heig
     return 0;
 }
 
-std::vector<uint16_t> read_frame(const std::string& path, frame_format format, uint32_t width,
-                                 uint32_t height, uint64_t raw10_stride) {
+void check_frame_file(const std::string& path, frame_format format, uint32_t width,
+                      uint32_t height, uint64_t raw10_stride) {
     if (pixels(width, height) > kMaxFrameSamples)
         throw io_error(path + ": a " + dims(width, height) + " frame has more than the " +
                        std::to_string(kMaxFrameSamples) + " samples the tool reads");
@@ -457,6 +457,22 @@ std::vector<uint16_t> read_frame(const std::string& path, frame_format format, u
     if (format == frame_format::raw16 && size != pixels(width, height) * 2)
         raw16_size_error(size, width, height, path);
     if (format == frame_format::raw10) raw10_stride_for(size, width, height, raw10_stride, path);
+    const uint64_t most = max_frame_file_bytes(format, width, height, raw10_stride);
+    // A PGM holds at least a byte per sample after its header.
+    const uint64_t least = format == frame_format::pgm ? pixels(width, height) + 1 : 0;
+    const std::string what =
+        std::string("a ") + dims(width, height) + " " + frame_format_name(format) + " frame";
+    if (size > most)
+        throw io_error(path + ": " + std::to_string(size) + " bytes, more than " + what +
+                       " may have (" + std::to_string(most) + ")");
+    if (size < least)
+        throw io_error(path + ": expected at least " + std::to_string(least) + " bytes for " +
+                       what + ", got " + std::to_string(size) + " bytes");
+}
+
+std::vector<uint16_t> read_frame(const std::string& path, frame_format format, uint32_t width,
+                                 uint32_t height, uint64_t raw10_stride) {
+    check_frame_file(path, format, width, height, raw10_stride);
     const std::string what =
         std::string("a ") + dims(width, height) + " " + frame_format_name(format) + " frame";
     const std::vector<uint8_t> bytes =

@@ -55,6 +55,12 @@ constexpr uint64_t kMaxPgmHeaderBytes = 65536;
 uint64_t max_frame_file_bytes(frame_format format, uint32_t width, uint32_t height,
                               uint64_t raw10_stride = 0);
 
+// Whether the file can hold a frame of this size in this format, from its
+// size alone (a PNG's only against the largest it may be); throws io_error
+// naming the file, the size expected and the size found.
+void check_frame_file(const std::string& path, frame_format format, uint32_t width,
+                      uint32_t height, uint64_t raw10_stride = 0);
+
 // Files. The frame size is checked against kMaxFrameSamples and the file's
 // size against what the format needs before anything is read.
 std::vector<uint16_t> read_frame(const std::string& path, frame_format format, uint32_t width,

@@ -38,15 +38,22 @@ json write_fields(const R& r, const field<R> (&table)[N]) {
     return j;
 }
 
+// With `defaults`, an entry none of whose names is given keeps the default's
+// values; without, every entry is read (and a missing field refused).
 template <class R, size_t N>
-R read_fields(const json& value, const std::string& source, const field<R> (&table)[N]) {
+R read_fields(const json& value, const std::string& source, const field<R> (&table)[N],
+              const R* defaults = nullptr) {
     std::vector<std::string_view> known;
     for (const field<R>& x : table)
         for (const char* name : x.names)
             if (name) known.push_back(name);
     const field_reader f(value, source, known);
-    R r{};
-    for (const field<R>& x : table) x.read(f, r, x.names[0]);
+    R r = defaults ? *defaults : R{};
+    for (const field<R>& x : table) {
+        const bool given = std::any_of(x.names.begin(), x.names.end(),
+                                       [&](const char* n) { return n && f.has(n); });
+        if (given || defaults == nullptr) x.read(f, r, x.names[0]);
+    }
     return r;
 }
 

@@ -11,6 +11,7 @@
 
 #include "io/fields.h"
 #include "io/record_fields.h"
+#include "io/settings_defaults.h"
 
 namespace orvane_tool::io {
 
@@ -166,6 +167,7 @@ const field<cal_settings> kSettingsFields[] = {
          j[n] = float_list(s.filter_taps, ORVANE_MAX_FILTER_TAPS, s.filter_tap_count);
      },
      [](const field_reader& f, cal_settings& s, const char* n) {
+         std::fill(std::begin(s.filter_taps), std::end(s.filter_taps), 0.0f);
          f.get_float_array(n, s.filter_taps, ORVANE_MAX_FILTER_TAPS);
      }},
     {{"filter_tap_count"},
@@ -188,6 +190,7 @@ const field<cal_settings> kSettingsFields[] = {
          j[n] = float_list(s.dcc_dev_limit, ORVANE_MAX_DCC_WINDOWS, windows_of(s));
      },
      [](const field_reader& f, cal_settings& s, const char* n) {
+         std::fill(std::begin(s.dcc_dev_limit), std::end(s.dcc_dev_limit), 0.0f);
          const size_t limits = f.get_float_array(n, s.dcc_dev_limit, ORVANE_MAX_DCC_WINDOWS);
          // A grid beyond the record's 48 limits is refused by the capture-set
          // checks, which name the grid rather than the limits.
@@ -333,8 +336,33 @@ sensor_cfg sensor_cfg_from_json(const json& value, const std::string& source) {
 }
 
 json to_json(const cal_settings& s) { return write_fields(s, kSettingsFields); }
-cal_settings settings_from_json(const json& value, const std::string& source) {
-    return read_fields(value, source, kSettingsFields);
+cal_settings settings_from_json(const json& value, const std::string& source,
+                                const module_shape* shape) {
+    if (shape == nullptr) return read_fields(value, source, kSettingsFields);
+    if (value.is_object()) {
+        for (const setting_default& d : setting_defaults()) {
+            const bool required =
+                d.kind == default_kind::required ||
+                (d.kind == default_kind::required_dual && shape->kind == layout::dual);
+            if (required && !value.contains(d.name))
+                throw io_error(source + ": missing field '" + d.name + "': " + d.meaning +
+                               "; it has no default");
+        }
+        if (value.contains("filter_taps") != value.contains("filter_tap_count"))
+            throw io_error(source +
+                           ": give filter_taps and filter_tap_count together, or "
+                           "leave both out for the default filter");
+    }
+    module_shape given = *shape;
+    // The dual layout's sensor size follows from the pitch the settings give
+    // (a pitch out of range is refused by the reading below).
+    if (given.kind == layout::dual && value.is_object() && value.contains("pd_pitch_2pd")) {
+        const json& pitch = value["pd_pitch_2pd"];
+        if (pitch.is_number_integer() && pitch.get<int64_t>() >= 1 && pitch.get<int64_t>() <= 127)
+            given.pitch = pitch.get<uint32_t>();
+    }
+    const cal_settings defaults = default_settings(given);
+    return read_fields(value, source, kSettingsFields, &defaults);
 }
 
 json to_json(const gain_limits& l) { return write_fields(l, kLimitsFields); }
@@ -399,8 +427,8 @@ sensor_cfg load_sensor_cfg(const std::string& path) {
     if (is_json_name(path)) return sensor_cfg_from_json(read_json_file(path), path);
     return sensor_cfg_from_bytes(read_file(path, sizeof(sensor_cfg), "a sensor_cfg record"), path);
 }
-cal_settings load_settings(const std::string& path) {
-    if (is_json_name(path)) return settings_from_json(read_json_file(path), path);
+cal_settings load_settings(const std::string& path, const module_shape* shape) {
+    if (is_json_name(path)) return settings_from_json(read_json_file(path), path, shape);
     return settings_from_bytes(read_file(path, sizeof(cal_settings), "a cal_settings record"),
                                path);
 }

@@ -19,6 +19,7 @@
 
 #include "capture.h"
 #include "io/json.h"
+#include "io/settings_defaults.h"
 #include "orvane.h"
 
 namespace orvane_tool::io {
@@ -31,7 +32,11 @@ json to_json(const dccmap& map);   // only the win_cols x win_rows values
 json to_json(const ground_truth& truth);
 
 sensor_cfg sensor_cfg_from_json(const json& value, const std::string& source);
-cal_settings settings_from_json(const json& value, const std::string& source);
+// With a shape, fields left out take their defaults for it (settings_defaults.h;
+// the dual layout's pitch is the settings' own); without one, every field is
+// required.
+cal_settings settings_from_json(const json& value, const std::string& source,
+                                const module_shape* shape = nullptr);
 gain_limits limits_from_json(const json& value, const std::string& source);
 gainmap gainmap_from_json(const json& value, const std::string& source);
 dccmap dccmap_from_json(const json& value, const std::string& source);
@@ -47,7 +52,7 @@ gain_limits limits_from_bytes(std::span<const uint8_t> bytes, const std::string&
 
 // Files: JSON when the name ends in ".json", the raw record otherwise.
 sensor_cfg load_sensor_cfg(const std::string& path);
-cal_settings load_settings(const std::string& path);
+cal_settings load_settings(const std::string& path, const module_shape* shape = nullptr);
 gain_limits load_limits(const std::string& path);
 void save_sensor_cfg(const std::string& path, const sensor_cfg& cfg);
 void save_settings(const std::string& path, const cal_settings& settings);

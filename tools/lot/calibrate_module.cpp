@@ -49,7 +49,7 @@ module_outcome calibrate_lot_module(const lot_entry& e, const std::string& out_d
     const auto t0 = std::chrono::steady_clock::now();
     const fs::path dir = fs::path(out_dir) / e.module;
     try {
-        const provenance p = provenance_of(e, o.settings);
+        const provenance p = provenance_of(e, o.records);
         if (!o.force) {
             if (const std::optional<double> runtime = complete_outputs(dir, p)) {
                 module_outcome done = outcome_from_summary(
@@ -66,7 +66,7 @@ module_outcome calibrate_lot_module(const lot_entry& e, const std::string& out_d
 
         memory_log log;
         const module_log_scope log_scope(log.file());
-        calibrate_manifest(e.manifest, dir.string(), {"", o.settings, ""}, log.file());
+        calibrate_manifest(e.manifest, dir.string(), o.records, log.file());
         io::write_file_atomic((dir / kLogName).string(), log.text());
         const double runtime = seconds_since(t0);
         module_outcome done = outcome_from_summary(

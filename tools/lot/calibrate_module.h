@@ -4,13 +4,14 @@
 #include <string>
 
 #include "acceptance/limits.h"
+#include "io/capture_io.h"
 #include "lot/modules.h"
 #include "lot/table.h"
 
 namespace orvane_tool {
 
 struct module_options {
-    std::string settings;  // cal_settings replacing every manifest's, or empty
+    io::record_overrides records;  // files replacing every manifest's, or empty
     bool force = false;    // redo complete outputs
     acceptance::limits limits = acceptance::default_limits();
     std::string acceptance = "defaults";  // where the limits come from

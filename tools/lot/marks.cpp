@@ -41,14 +41,18 @@ std::string library_version() {
 
 }  // namespace
 
-provenance provenance_of(const lot_entry& e, const std::string& settings) {
+provenance provenance_of(const lot_entry& e, const io::record_overrides& records) {
     provenance p;
     p.manifest = e.manifest;
     p.manifest_hash = fingerprint_of(e.manifest);
-    if (!settings.empty()) {
-        p.settings = fs::absolute(settings).lexically_normal().string();
-        p.settings_hash = fingerprint_of(settings);
-    }
+    const auto record = [](const std::string& given, std::string& path, std::string& hash) {
+        if (given.empty()) return;
+        path = fs::absolute(given).lexically_normal().string();
+        hash = fingerprint_of(given);
+    };
+    record(records.settings, p.settings, p.settings_hash);
+    record(records.sensor, p.sensor, p.sensor_hash);
+    record(records.limits, p.limits, p.limits_hash);
     p.library = library_version();
     return p;
 }

@@ -10,9 +10,10 @@
 
 namespace orvane_tool {
 
-void calibrate_manifest(const std::string& manifest, const std::string& out,
+void calibrate_manifest(const std::string& given, const std::string& out,
                         const io::record_overrides& records, std::FILE* log) {
     const auto t0 = std::chrono::steady_clock::now();
+    const std::string manifest = io::manifest_path_of(given);
     // The output folder belongs to the tool (it replaces and removes its
     // files there): never the capture set's own folder.
     std::error_code ec;
@@ -33,6 +34,10 @@ void calibrate_manifest(const std::string& manifest, const std::string& out,
         log, "Loaded the flat field; %zu sweep frames (lens %d..%d) read one at a time; %.2f s\n",
         cs.sweep.size(), cs.sweep.front().lens_position, cs.sweep.back().lens_position,
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    if (sweep.plan.captured_falling)
+        std::fprintf(log,
+                     "The sweep was captured far to near (lens positions falling): its frames "
+                     "are fed in rising order, the manifest's last first\n");
     std::fflush(log);
 
     calibrate_and_report(cs, truth ? &*truth : nullptr, out, log,

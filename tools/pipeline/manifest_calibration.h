@@ -9,7 +9,7 @@
 
 namespace orvane_tool {
 
-// Loads the set, calibrates it and writes the outputs into `out`, printing
+// Loads the set (`manifest`: its manifest.json or its folder), calibrates it and writes the outputs into `out`, printing
 // what `orvane calibrate` prints to `log`. Throws (one line) on bad files, a
 // calibration that cannot finish or outputs that cannot be written.
 void calibrate_manifest(const std::string& manifest, const std::string& out,

@@ -3,87 +3,33 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "io/settings_defaults.h"
+
 namespace orvane_tool {
 namespace {
-
-// Profile filter: a binomial low-pass that keeps the bar edges (several PD
-// samples wide) and takes the pixel noise and the sampling ripple off the SAD
-// curve, so its minimum is smooth enough for the parabola.
-constexpr float kTaps[] = {1.0f / 16, 4.0f / 16, 6.0f / 16, 4.0f / 16, 1.0f / 16};
-
-constexpr uint32_t kWindowPixels = 192;
 
 int8_t clamp_i8(int v) { return static_cast<int8_t>(std::clamp(v, 0, 127)); }
 
 }  // namespace
 
+// The defaults every module of this layout and size gets (io/settings_defaults.h),
+// and what the simulated module adds: its chart, its binning, its actuator.
 cal_settings tuned_settings(const orvane_sim::sensor_model& m, layout kind) {
-    cal_settings s{};
-    s.dump_tag = 0;
+    io::module_shape shape;
+    if (kind == layout::dual) {
+        uint32_t pd_w = 0, pd_h = 0;
+        orvane_sim::image_size(m, kind, pd_w, pd_h);
+        shape = io::shape_of_dual(pd_w, pd_h, m.dual_binning);
+    } else {
+        shape = io::shape_of(orvane_sim::make_sensor_cfg(m, kind), kind);
+    }
+    cal_settings s = io::default_settings(shape);
     // The line-pattern focus measure needs the bar chart; a natural scene takes
     // the absolute sum of the band-passed window.
     s.focus_abs_sum = m.chart == orvane_sim::chart_kind::natural ? 1 : 0;
-    s.focus_tapered = 0;
-
-    // The application holds the last cell's gain over the last 1/cells of each
-    // axis, where the phases' opposite shading along the split is left
-    // uncorrected. Vignetting across the split is smooth: the 256 cells go
-    // along the split, 64 of them (4 across), never more than one per two PD
-    // samples.
-    uint32_t pd_w = 0, pd_h = 0;
-    orvane_sim::image_size(m, kind, pd_w, pd_h);
-    if (kind != layout::dual) {
-        const uint32_t blocks_x = (m.width - 2u * m.margin) / m.block_size;
-        const uint32_t blocks_y = (m.height - 2u * m.margin) / m.block_size;
-        pd_w = kind == layout::vertical ? blocks_x : blocks_x * m.pd_pairs;
-        pd_h = kind == layout::vertical ? blocks_y * m.pd_pairs : blocks_y;
-    }
-    const uint32_t along = kind == layout::vertical ? pd_h : pd_w;
-    const int cells = std::clamp(static_cast<int>(along / 2), 4, 64);
-    s.gain_rows = static_cast<int8_t>(kind == layout::vertical ? cells : 4);
-    s.gain_cols = static_cast<int8_t>(kind == layout::vertical ? 4 : cells);
-    s.gain_shift = 9;  // gains as true ratios (unity 512)
-
-    // Windows of about 200 pixels, at most 8 x 6 (the 48 a DCC map holds), each
-    // widened by a quarter cell on every side so the correlation sees several bar
-    // periods and the focus measure a dozen bars.
-    s.win_cols = static_cast<int8_t>(std::clamp(static_cast<int>(m.width / kWindowPixels), 1, 8));
-    s.win_rows = static_cast<int8_t>(std::clamp(static_cast<int>(m.height / kWindowPixels), 1, 6));
-    s.win_margin = 0.25f;
-
-    // DCC of the module is 13..17 lens units per pixel: 10 fraction bits keep
-    // 0.001 resolution and stay below the int16 limit up to 31.9.
-    s.dcc_shift = 10;
-
-    constexpr int kTapCount = static_cast<int>(sizeof kTaps / sizeof kTaps[0]);
-    std::copy(kTaps, kTaps + kTapCount, s.filter_taps);
-    s.filter_tap_count = kTapCount;
-
-    // Twelve lens positions over +-13 pixels of centroid separation; the search
-    // range of 32 pixels leaves room for the field's spread of focus and DCC and
-    // for the correlation running ahead of the separation as the half-disc
-    // blurs grow, while the bar period (64 pixels) keeps its neighbouring minima
-    // out of the range.
-    const int frames = 12;
-    s.sweep_frames = static_cast<int8_t>(frames);
-    s.max_shift = 32;
-    // The fit takes the central eight frames (about +-9 pixels), where the
-    // measured disparity is closest to linear in the lens position: measured
-    // over the three layouts, both charts and seeds 1-3, this keeps the one-shot
-    // error as low as fitting ten or twelve frames and halves the DCC's bias.
-    s.trim_frames = 2;
-    s.min_pd_range = 8;  // a window must see at least 8 pixels of disparity change
-
-    // A zero-disparity lens position more than 8% of the sweep away from the
-    // focus peak means a window's PD and contrast disagree. The raw layouts'
-    // pairs put their two pixels one pixel apart along the split, which alone
-    // moves zero disparity by one DCC (13..18 lens units, up to 4% of the sweep).
-    for (float& limit : s.dcc_dev_limit) limit = 0.08f;
-    s.residual_limit = 0.02f;
-
     s.pd_pitch_2pd = clamp_i8(kind == layout::dual ? m.dual_binning : 1);
     s.lens_min = 0.0f;
-    s.lens_max = 1023.0f;
+    s.lens_max = 1023.0f;  // a 10-bit actuator
     return s;
 }
 

@@ -1,5 +1,6 @@
-// The settings a calibration engineer picks for the simulated module: window
-// grid, correlation and fit parameters, and the flat-field limits.
+// The settings a calibration engineer picks for the simulated module: every
+// module's defaults for its layout and size (io/settings_defaults.h) with the
+// simulated chart, binning and actuator, and the flat-field limits.
 #pragma once
 
 #include <string>
