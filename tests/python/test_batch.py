@@ -32,7 +32,7 @@ def lot(tmp_path_factory):
     broken = root / "lot" / "broken"
     shutil.copytree(root / "lot" / "module-002", broken)
     (broken / "f03.raw").unlink()
-    run(cli(), "batch", str(root / "lot"), "--jobs", "2", "--out", str(root / "tool"))
+    run(cli(), "batch", str(root / "lot"), "--jobs", "2", "--no-page", "--out", str(root / "tool"))
     return root
 
 

@@ -181,6 +181,14 @@ TEST(BatchCli, TwoWorkersWriteWhatSerialCalibrateWritesAndFindTheFaultsByReason)
     }
 
     // Bad modules: an error row naming what is wrong, and no outputs at all.
+    // The lot page, linking the reports of the failed modules, which alone have one.
+    EXPECT_THAT(r.out, HasSubstr("Lot page: " + (out / "two/lot.html")));
+    const std::string page = read_text(out / "two/lot.html");
+    for (const auto& [module, fault] : lot.fault) {
+        EXPECT_EQ(fs::exists(out / ("two/" + module + "/report.html")), fault != "none") << module;
+        if (fault != "none") EXPECT_THAT(page, HasSubstr(module + "/report.html")) << module;
+    }
+
     EXPECT_EQ(rows.at("broken-frame").at("verdict"), "ERROR");
     EXPECT_THAT(rows.at("broken-frame").at("error"), HasSubstr("f05.raw"));
     EXPECT_EQ(rows.at("broken-manifest").at("verdict"), "ERROR");
@@ -190,7 +198,7 @@ TEST(BatchCli, TwoWorkersWriteWhatSerialCalibrateWritesAndFindTheFaultsByReason)
 
     // One worker, from a list of the manifests: the same table but for the runtimes.
     const io_test::cli_result one = run_cli("batch " + quoted(lot.lot() + "/manifests.txt") +
-                                            " --jobs 1 --out " + quoted(out / "one"));
+                                            " --jobs 1 --no-page --out " + quoted(out / "one"));
     ASSERT_EQ(one.exit_code, 0) << one.err;
     std::string expected_rows;
     for (const std::string& line : split(without_runtime(table), '\n'))
@@ -210,7 +218,8 @@ std::map<std::string, fs::file_time_type> stamps(const fs::path& out) {
 TEST(BatchCli, AnInterruptedRunResumesWithoutRedoingFinishedModules) {
     const lot_fixture& lot = shared_lot();
     scratch_dir out;
-    const std::string cmd = "batch " + quoted(lot.lot()) + " --jobs 2 --out " + quoted(out / "o");
+    const std::string cmd =
+        "batch " + quoted(lot.lot()) + " --jobs 2 --no-page --out " + quoted(out / "o");
     ASSERT_EQ(run_cli(cmd).exit_code, 0);
     const std::string first = read_text(out / "o/lot.csv");
     const auto before = stamps(out / "o");
