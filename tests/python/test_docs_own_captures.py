@@ -1,4 +1,4 @@
-"""docs/own-captures.md's commands run as printed, with this build's tool put in and
+"""docs/own-captures.md's and the README walk-through's commands run as printed, with this build's tool put in and
 without PYTHONPATH or ORVANE_LIBRARY: init, a simulated capture into the skeleton,
 calibrate, verify and report."""
 
@@ -43,3 +43,18 @@ def test_the_guide_takes_a_newcomer_from_nothing_to_a_report(tmp_path):
     assert one_shot["status"] == "pass", one_shot
     page = (tmp_path / "results/my-module/report.html").read_text()
     assert "<html" in page.lower() and "PASS" in page
+
+
+@NEEDS_LIBRARY
+def test_the_readme_walk_through_runs_as_printed(tmp_path):
+    text = (ROOT / "README.md").read_text()
+    section = text[text.index("## Calibrate, verify, report"):]
+    commands = re.search(r"```sh\n(.*?)```", section, re.S).group(1).splitlines()
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "ORVANE_LIBRARY")}
+    for command in commands:
+        proc = subprocess.run(["sh", "-c", command.replace("build/tools/orvane", cli())],
+                              cwd=tmp_path, capture_output=True, text=True, env=env)
+        assert proc.returncode == 0, f"{command}\n{proc.stdout}\n{proc.stderr}"
+    verdict = json.loads((tmp_path / "results/sim/verdict.json").read_text())
+    assert verdict["verdict"] == "PASS" and verdict["truth"]["pass"], verdict["root_cause"]
+    assert "PASS" in (tmp_path / "results/sim/report.html").read_text()
