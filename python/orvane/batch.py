@@ -119,34 +119,17 @@ class _Progress:
                   flush=True)
 
 
-def yield_summary(table):
-    """The yield of a lot table (lot.csv's bytes) as `orvane batch` prints it: the
-    modules by verdict, then the failed ones by root cause (by the flags raised when
-    the table has no root_cause column)."""
-    rows = _rows(table)
-    n = max(len(rows), 1)
-    count = {v: sum(r["verdict"] == v for r in rows) for v in ("PASS", "FAIL", "ERROR")}
-    lines = [f"  PASS   {count['PASS']:5d}  {100.0 * count['PASS'] / n:5.1f}%  (yield)",
-             f"  FAIL   {count['FAIL']:5d}  {100.0 * count['FAIL'] / n:5.1f}%",
-             f"  ERROR  {count['ERROR']:5d}  {100.0 * count['ERROR'] / n:5.1f}%  "
-             "(not calibrated: bad files or a refused set)"]
-    by = {}
-    if rows and "root_cause" in rows[0]:
-        title = "Modules by root cause (the stage that failed first):"
-        for r in rows:
-            if r["verdict"] != "PASS":
-                key = "error" if r["verdict"] == "ERROR" else r["root_cause"] or "?"
-                by[key] = by.get(key, 0) + 1
-    else:
-        title = "Modules by failure reason (a module may have several):"
-        for r in rows:
-            for reason in (r.get("reasons") or "").split():
-                by[reason] = by.get(reason, 0) + 1
-    if by:
-        lines.append(title)
-        lines += [f"  {k:<18} {v:5d}  {100.0 * v / n:5.1f}%"
-                  for k, v in sorted(by.items(), key=lambda kv: -kv[1])]
-    return "\n".join(lines) + "\n"
+def yield_summary(out, cli=None, acceptance=None):
+    """The yield of out/lot.csv as `orvane batch` prints it: the tool words it
+    (`orvane batch --summary OUT`), `acceptance` naming the limits."""
+    args = [find_cli(cli), "batch", "--summary", os.fspath(out)]
+    if acceptance:
+        args += ["--acceptance", os.fspath(acceptance)]
+    proc = subprocess.run(args, capture_output=True)
+    if proc.returncode != 0:
+        raise BatchError(proc.stderr.decode(errors="replace").strip()
+                         or f"{args[0]} batch --summary failed")
+    return proc.stdout.decode()
 
 
 def _gather(tasks, scheduler, workers, progress=None):
@@ -223,7 +206,7 @@ def run(lot, out="orvane-lot", scheduler=None, workers=None, settings=None, forc
             f"{workers or os.cpu_count() or 1} local workers"
         print(f"orvane.batch: {len(entries)} modules in "
               f"{time.monotonic() - progress.t0:.0f} s on {where}")
-        print(yield_summary(table), end="", flush=True)
+        print(yield_summary(out, cli, acceptance), end="", flush=True)
     if page:
         from . import lot_page
         lot_page.write(out, module_reports=module_reports)

@@ -143,6 +143,9 @@ if "--list" in args:
     sys.exit(0)
 with open(os.path.join(os.path.dirname(__file__), "calls.log"), "a") as f:
     f.write(json.dumps(args) + "\\n")
+if "--summary" in args:
+    print("the tool's summary of " + args[args.index("--summary") + 1])
+    sys.exit(0)
 name = args[args.index("--name") + 1]
 row = {"m1": "PASS,,", "m2": "FAIL,gain_map,gain_map.flag.gain_too_high",
        "m3": "ERROR,error,"}[name]
@@ -164,7 +167,8 @@ def test_the_dask_path_judges_against_the_acceptance_file_and_sums_up(tmp_path, 
                               "acceptance.json"]) == 0
     calls = [json.loads(line) for line in (tool / "calls.log").read_text().splitlines()]
     # Every module's run gets the file, by a path the workers can open from anywhere.
-    assert sorted(c[c.index("--name") + 1] for c in calls) == ["m1", "m2", "m3"]
+    runs = [c for c in calls if "--name" in c]
+    assert sorted(c[c.index("--name") + 1] for c in runs) == ["m1", "m2", "m3"]
     assert all(c[c.index("--acceptance") + 1] == str(tmp_path / "acceptance.json")
                for c in calls)
     assert (tmp_path / "out" / "lot.csv").read_text().splitlines()[1:] == [
@@ -172,10 +176,7 @@ def test_the_dask_path_judges_against_the_acceptance_file_and_sums_up(tmp_path, 
         "m3,ERROR,error,,,0.1"]
     out, err = capsys.readouterr()
     assert "orvane.batch: 3 of 3 done, 1 failed, 1 errors," in err
-    summary = out[out.index("  PASS"):]
-    assert summary.splitlines() == [
-        "  PASS       1   33.3%  (yield)", "  FAIL       1   33.3%",
-        "  ERROR      1   33.3%  (not calibrated: bad files or a refused set)",
-        "Modules by root cause (the stage that failed first):",
-        "  gain_map               1   33.3%", "  error                  1   33.3%",
-        f"Lot table: {tmp_path / 'out' / 'lot.csv'}"]
+    # The yield is worded by the tool, from the table the tasks made.
+    summary = out[out.index("the tool's summary"):]
+    assert summary.splitlines() == [f"the tool's summary of {tmp_path / 'out'}",
+                                     f"Lot table: {tmp_path / 'out' / 'lot.csv'}"]

@@ -181,6 +181,12 @@ TEST(BatchCli, TwoWorkersWriteWhatSerialCalibrateWritesAndFindTheFaultsByReason)
     }
 
     // Bad modules: an error row naming what is wrong, and no outputs at all.
+    // The yield another runner's table gets is the one batch printed.
+    const io_test::cli_result summary = run_cli("batch --summary " + quoted(out / "two"));
+    ASSERT_EQ(summary.exit_code, 0) << summary.err;
+    EXPECT_THAT(summary.out, HasSubstr("Failed modules by root cause:"));
+    EXPECT_THAT(r.out, HasSubstr(summary.out));
+
     // The lot page, linking the reports of the failed modules, which alone have one.
     EXPECT_THAT(r.out, HasSubstr("Lot page: " + (out / "two/lot.html")));
     const std::string page = read_text(out / "two/lot.html");

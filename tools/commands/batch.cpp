@@ -42,6 +42,7 @@ struct batch_options {
     bool list = false;
     std::string one;       // a single manifest: its header and row on stdout
     std::string one_name;  // its module name
+    std::string summary;   // a results folder: print its lot.csv's yield
 };
 
 module_options module_options_of(const batch_options& o) {
@@ -66,7 +67,19 @@ void run_one(const batch_options& o) {
     std::printf("%s\n%s\n", lot_table_header().c_str(), m->row.c_str());
 }
 
+// `--summary DIR`: the yield of a lot table written by another runner (the
+// Python package's Dask path), worded as this command words its own.
+void print_summary(const batch_options& o) {
+    const std::string path = (fs::path(o.summary) / "lot.csv").string();
+    const std::vector<uint8_t> bytes = io::read_file(path);
+    std::printf("%s", yield_summary(outcomes_from_table(std::string(bytes.begin(), bytes.end()),
+                                                        path),
+                                    o.acceptance.empty() ? "defaults" : o.acceptance)
+                          .c_str());
+}
+
 void run_batch(const batch_options& o) {
+    if (!o.summary.empty()) return print_summary(o);
     if (!o.one.empty()) return run_one(o);
     if (o.lot.empty()) throw CLI::ValidationError("LOT", "a lot folder or list is required");
     const std::vector<lot_entry> lot = find_lot(o.lot, o.out);
@@ -120,42 +133,20 @@ void run_batch(const batch_options& o) {
     ::close(log_fd);
 
     std::string table = lot_table_header() + "\n";
-    size_t pass = 0, fail = 0, errors = 0, resumed = 0;
-    std::map<std::string, size_t> by_cause;
+    size_t resumed = 0;
     for (const module_outcome& m : outcomes) {
         table += m.row + "\n";
-        pass += m.verdict == "PASS";
-        fail += m.verdict == "FAIL";
-        errors += m.verdict == "ERROR";
         resumed += m.resumed;
-        if (m.verdict == "FAIL") ++by_cause[m.root_cause];
     }
     const std::string table_path = (fs::path(o.out) / "lot.csv").string();
     io::write_file_atomic(table_path, table);
 
-    const double n = static_cast<double>(lot.size());
     std::printf(
         "orvane batch: %zu modules in %s with %u worker%s (%zu calibrated, %zu already "
-        "complete)\n",
+        "complete)\n%s",
         lot.size(), duration_text(seconds_since(t0)).c_str(), jobs, jobs == 1 ? "" : "s",
-        lot.size() - resumed, resumed);
-    std::printf("  PASS   %5zu  %5.1f%%  (yield; acceptance: %s)\n", pass,
-                100.0 * static_cast<double>(pass) / n,
-                o.acceptance.empty() ? "defaults" : o.acceptance.c_str());
-    std::printf("  FAIL   %5zu  %5.1f%%\n", fail, 100.0 * static_cast<double>(fail) / n);
-    std::printf("  ERROR  %5zu  %5.1f%%  (not calibrated: bad files or a refused set)\n", errors,
-                100.0 * static_cast<double>(errors) / n);
-    if (!by_cause.empty()) {
-        // Each failed module counts once, under the stage that failed first.
-        std::printf("Failed modules by root cause:\n");
-        for (int s = 0; s < acceptance::kStages; ++s) {
-            const auto stage = static_cast<acceptance::stage>(s);
-            const auto it = by_cause.find(acceptance::stage_id(stage));
-            if (it == by_cause.end()) continue;
-            std::printf("  %-24s %5zu  %5.1f%%\n", acceptance::stage_title(stage), it->second,
-                        100.0 * static_cast<double>(it->second) / n);
-        }
-    }
+        lot.size() - resumed, resumed,
+        yield_summary(outcomes, o.acceptance.empty() ? "defaults" : o.acceptance).c_str());
     std::printf("Lot table: %s\n", table_path.c_str());
     if (o.no_page) {
         std::printf("Lot page: orvane lot-page %s\n", o.out.c_str());
@@ -217,6 +208,11 @@ void add_batch_command(CLI::App& app) {
                     "header and row (what each task of the Python package's batch runs)")
         ->excludes("LOT")
         ->excludes("--list");
+    cmd->add_option("--summary", opts->summary,
+                    "print the yield summary of DIR/lot.csv (--acceptance names the limits) "
+                    "and stop")
+        ->excludes("LOT")
+        ->excludes("--one");
     cmd->add_option("--name", opts->one_name,
                     "module name for --one (default: the capture set's folder name)")
         ->needs("--one");

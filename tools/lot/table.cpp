@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "io/files.h"
 #include "io/flags.h"
@@ -183,6 +184,88 @@ module_outcome error_outcome(const std::string& module, const std::string& error
     fields[kColumns - 1] = fixed(runtime, 3);
     o.row = row_text(fields);
     return o;
+}
+
+std::string yield_summary(const std::vector<module_outcome>& outcomes,
+                          const std::string& acceptance) {
+    size_t pass = 0, fail = 0, errors = 0;
+    std::map<std::string, size_t> by_cause;
+    for (const module_outcome& m : outcomes) {
+        pass += m.verdict == "PASS";
+        fail += m.verdict == "FAIL";
+        errors += m.verdict == "ERROR";
+        if (m.verdict == "FAIL") ++by_cause[m.root_cause];
+    }
+    const double n = static_cast<double>(std::max<size_t>(outcomes.size(), 1));
+    const auto line = [&](const char* label, size_t count, const std::string& note) {
+        char t[160];
+        std::snprintf(t, sizeof t, "  %-24s %5zu  %5.1f%%%s\n", label, count,
+                      100.0 * static_cast<double>(count) / n, note.c_str());
+        return std::string(t);
+    };
+    std::string text =
+        line("PASS", pass,
+             acceptance.empty() ? "  (yield)" : "  (yield; acceptance: " + acceptance + ")") +
+        line("FAIL", fail, "") +
+        line("ERROR", errors, "  (not calibrated: bad files or a refused set)");
+    if (!by_cause.empty()) {
+        // Each failed module counts once, under the stage that failed first.
+        text += "Failed modules by root cause:\n";
+        for (int s = 0; s < acceptance::kStages; ++s) {
+            const auto stage = static_cast<acceptance::stage>(s);
+            const auto it = by_cause.find(acceptance::stage_id(stage));
+            if (it != by_cause.end()) text += line(acceptance::stage_title(stage), it->second, "");
+        }
+    }
+    return text;
+}
+
+std::vector<module_outcome> outcomes_from_table(const std::string& text,
+                                                const std::string& source) {
+    // Fields are quoted only when they hold a comma or a quote; a row is one line.
+    const auto fields_of = [](const std::string& row) {
+        std::vector<std::string> fields(1);
+        bool quoted = false;
+        for (size_t i = 0; i < row.size(); ++i) {
+            const char c = row[i];
+            if (quoted && c == '"' && i + 1 < row.size() && row[i + 1] == '"') {
+                fields.back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = !quoted;
+            } else if (c == ',' && !quoted) {
+                fields.emplace_back();
+            } else {
+                fields.back() += c;
+            }
+        }
+        return fields;
+    };
+    std::vector<module_outcome> out;
+    size_t start = 0;
+    bool header = true;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string row = text.substr(start, end - start);
+        start = end + 1;
+        if (header) {
+            if (row != lot_table_header())
+                throw io::io_error(source + ": not a lot table of this version of orvane batch");
+            header = false;
+            continue;
+        }
+        const std::vector<std::string> f = fields_of(row);
+        if (f.size() != kColumns) throw io::io_error(source + ": a row without " +
+                                                     std::to_string(kColumns) + " fields");
+        module_outcome m;
+        m.module = f[0];
+        m.verdict = f[1];
+        m.root_cause = f[2];
+        out.push_back(std::move(m));
+    }
+    if (header) throw io::io_error(source + ": empty");
+    return out;
 }
 
 std::string lot_table_header() {

@@ -30,6 +30,17 @@ std::string lot_table_header();
 module_outcome outcome_from_summary(const std::string& module, const std::filesystem::path& dir,
                                     double runtime, const acceptance::verdict& verdict);
 
+// The yield of a lot as `orvane batch` prints it: the modules by verdict,
+// then each failed module once under the stage that failed first.
+// `acceptance` names the limits ("" leaves it out).
+std::string yield_summary(const std::vector<module_outcome>& outcomes,
+                          const std::string& acceptance);
+
+// The module, verdict and root cause of every row of lot.csv's text; throws
+// io_error naming `source` when it is not a lot table.
+std::vector<module_outcome> outcomes_from_table(const std::string& text,
+                                                const std::string& source);
+
 // The row of a module that could not be calibrated.
 module_outcome error_outcome(const std::string& module, const std::string& error, double runtime);
 
