@@ -330,7 +330,7 @@ def build(folder):
         ["module", "verdict", "root cause", "failed checks", "flags", "DCC median",
          "peak lens median", "error"], table_rows, cls="modules")
         + "<p class=\"muted\">From lot.csv; a module's name links its own report where it has "
-        "one (<code>python3 -m orvane.lot_page DIR --module-reports</code> writes them); its "
+        "one (<code>orvane lot-page DIR --module-reports all</code> writes them); its "
         "files are in its folder.</p></section>"))
     return page.document(f"Lot report: {name}", Html("\n".join(parts)),
                          css="table.modules td:first-child { white-space: nowrap; }")
