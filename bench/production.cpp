@@ -1,12 +1,16 @@
 // Production workloads through the public entry points, with the demo's
 // tuning (line-pattern focus, 8 x 6 windows, margin 0.25, 5-tap filter,
-// 17 x 13 gain grid), once with the vectorised kernels and once with the
-// scalar ones (contexts created under ORVANE_CPU=scalar), in the same run.
-// Frames are bar charts with noise and a disparity that changes over the
-// sweep. Prints medians per workload and the scalar/vector ratio, and checks
-// that both paths leave identical gain maps, DCC maps, statuses and dumps.
+// 17 x 13 gain grid), on every kernel table this CPU has (scalar, avx2,
+// avx512), in the same run. Frames are bar charts with noise and a
+// disparity that changes over the sweep. Prints the CPU, medians per
+// workload and table side by side with their ratios, and checks that every
+// table leaves the same gain maps, DCC maps, statuses and dumps.
 //
-// Usage: orvane_production [repetitions] [workload letters, e.g. "abcd"] [vector|scalar]
+// A table is chosen the way a host would: ORVANE_CPU=scalar or avx2 set
+// while the context is created, unset for the library's own choice (the
+// best table, avx512 where the CPU has it).
+//
+// Usage: orvane_production [repetitions] [workload letters, e.g. "abcd"] [table name]
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -15,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -194,12 +199,79 @@ frames render(const workload& wl) {
     return f;
 }
 
-sweep_result run_sweep(const workload& wl, const frames& fr, bool scalar, path_times& t,
-                       const std::string& dump_path) {
+// A kernel table and the ORVANE_CPU value that makes a context run it
+// (nullptr: unset, the library's own choice).
+struct table_choice {
+    const char* name;
+    const char* cpu;
+};
+
+// The tables this CPU runs, scalar first, by the features the library's
+// dispatch asks for (x86-64 builds carry the vector units). AVX-512 has no
+// ORVANE_CPU value of its own: it is what the library picks when unset.
+std::vector<table_choice> tables_of_this_cpu() {
+    std::vector<table_choice> t = {{"scalar", "scalar"}};
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) t.push_back({"avx2", "avx2"});
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512dq")) {
+        t.push_back({"avx512", nullptr});
+    }
+#endif
+    return t;
+}
+
+// The model name, with family and model numbers (a virtual machine may
+// report a bare brand name).
+std::string cpu_model() {
+    std::string name = "unknown CPU";
+    std::string family;
+    std::string model;
+    if (FILE* f = std::fopen("/proc/cpuinfo", "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            const char* colon = std::strchr(line, ':');
+            if (colon == nullptr) {
+                if (name != "unknown CPU") break;  // end of the first processor
+                continue;
+            }
+            std::string key(line, static_cast<size_t>(colon - line));
+            std::string value = colon + 1;
+            while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.pop_back();
+            while (!value.empty() && value.front() == ' ') value.erase(value.begin());
+            while (!value.empty() && (value.back() == '\n' || value.back() == ' ')) value.pop_back();
+            if (key == "model name") name = value;
+            if (key == "cpu family") family = value;
+            if (key == "model") model = value;
+        }
+        std::fclose(f);
+    }
+    if (!family.empty()) name += " (family " + family + ", model " + model + ")";
+    return name;
+}
+
+std::string load_average() {
+    std::string text = "unknown";
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        double a = 0, b = 0, c = 0;
+        if (std::fscanf(f, "%lf %lf %lf", &a, &b, &c) == 3) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.2f %.2f %.2f", a, b, c);
+            text = buf;
+        }
+        std::fclose(f);
+    }
+    return text;
+}
+
+sweep_result run_sweep(const workload& wl, const frames& fr, const table_choice& table,
+                       path_times& t, const std::string& dump_path) {
     const cal_settings settings = demo_settings();
     const gain_limits limits = demo_limits();
-    if (scalar) {
-        setenv("ORVANE_CPU", "scalar", 1);
+    if (table.cpu != nullptr) {
+        setenv("ORVANE_CPU", table.cpu, 1);
     } else {
         unsetenv("ORVANE_CPU");
     }
@@ -274,7 +346,7 @@ bool same(const sweep_result& x, const sweep_result& y) {
 int main(int argc, char** argv) {
     const int reps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string which = argc > 2 ? argv[2] : "abcd";
-    // "vector" or "scalar" runs one path only (for profiling).
+    // A table name runs that table alone (for profiling).
     const std::string only = argc > 3 ? argv[3] : "";
     const workload all[] = {
         {'a', "dual 2 x 4000 x 3000", kind::dual, 4000, 3000},
@@ -284,55 +356,99 @@ int main(int argc, char** argv) {
     };
     const std::string dump_path = "/tmp/orvane_production_" + std::to_string(getpid()) + ".dump";
 
+    std::vector<table_choice> tables = tables_of_this_cpu();
+    const std::string best = tables.back().name;
+    if (!only.empty()) {
+        std::vector<table_choice> kept;
+        for (const table_choice& t : tables) {
+            if (only == t.name) kept.push_back(t);
+        }
+        if (kept.empty()) {
+            std::fprintf(stderr, "this CPU has no table named %s\n", only.c_str());
+            return 2;
+        }
+        tables = kept;
+    }
+    const char* env = std::getenv("ORVANE_CPU");
+    std::printf("CPU: %s, %ld logical CPUs, load average %s\n", cpu_model().c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN), load_average().c_str());
+    std::printf("Tables run:");
+    for (const table_choice& t : tables) {
+        std::printf(" %s (ORVANE_CPU=%s)", t.name, t.cpu != nullptr ? t.cpu : "unset");
+    }
+    std::printf("; without ORVANE_CPU the library runs %s.\n", best.c_str());
+    if (env != nullptr) {
+        std::printf("ORVANE_CPU=%s from the environment is replaced for each table.\n", env);
+    }
     std::printf("Medians over %d sweeps of %d frames, in ms of thread CPU time (wall clock in\n"
-                "brackets). vector = kernels chosen for this CPU, scalar = ORVANE_CPU=scalar;\n"
-                "ratio = scalar / vector (CPU time).\n\n",
+                "brackets); tables alternate within each repetition. x/y = time of x / time of y.\n\n",
                 reps, kFrames);
-    std::printf("%-30s %-14s %18s %18s %7s\n", "workload", "step", "vector", "scalar", "ratio");
+
+    std::printf("%-30s %-14s", "workload", "step");
+    for (const table_choice& t : tables) std::printf(" %18s", t.name);
+    for (size_t i = 0; i < tables.size(); ++i) {
+        for (size_t j = i + 1; j < tables.size(); ++j) {
+            const std::string r = std::string(tables[i].name) + "/" + tables[j].name;
+            std::printf(" %13s", r.c_str());
+        }
+    }
+    std::printf("\n");
+
     bool all_same = true;
     for (const workload& wl : all) {
         if (which.find(wl.letter) == std::string::npos) continue;
         const frames fr = render(wl);
-        path_times on, off;
+        std::vector<path_times> times(tables.size());
         bool identical = true;
         std::string statuses;
         for (int r = 0; r < reps; ++r) {
-            // Alternate the paths so both see the same machine load.
-            const sweep_result a =
-                only == "scalar" ? sweep_result{} : run_sweep(wl, fr, false, on, dump_path);
-            const sweep_result b =
-                only == "vector" ? sweep_result{} : run_sweep(wl, fr, true, off, dump_path);
-            identical = identical && same(a, b);
-            if (r == 0 && !a.statuses.empty()) {
+            // Every table once per repetition, so all see the same machine load.
+            sweep_result first;
+            for (size_t i = 0; i < tables.size(); ++i) {
+                sweep_result res = run_sweep(wl, fr, tables[i], times[i], dump_path);
+                if (i == 0) {
+                    first = std::move(res);
+                } else {
+                    identical = identical && same(first, res);
+                }
+            }
+            if (r == 0) {
                 std::string st;
-                for (uint32_t x : a.statuses) st += " " + std::to_string(x);
+                for (uint32_t x : first.statuses) st += " " + std::to_string(x);
                 statuses = "statuses (gain map, frames, DCC map):" + st;
             }
         }
         all_same = all_same && identical;
-        const struct {
+        struct step_row {
             const char* step;
-            const std::vector<double>& v;
-            const std::vector<double>& s;
-            const std::vector<double>& wv;
-            const std::vector<double>& ws;
-        } rows[] = {{"gain map", on.gainmap, off.gainmap, on.wall_gainmap, off.wall_gainmap},
-                    {"intake/frame", on.frame, off.frame, on.wall_frame, off.wall_frame},
-                    {"get_dccmap", on.dccmap, off.dccmap, on.wall_dccmap, off.wall_dccmap},
-                    {"12 frames e2e", on.total, off.total, on.wall_total, off.wall_total}};
+            std::vector<double> path_times::*cpu;
+            std::vector<double> path_times::*wall;
+        };
+        const step_row rows[] = {{"gain map", &path_times::gainmap, &path_times::wall_gainmap},
+                                 {"intake/frame", &path_times::frame, &path_times::wall_frame},
+                                 {"get_dccmap", &path_times::dccmap, &path_times::wall_dccmap},
+                                 {"12 frames e2e", &path_times::total, &path_times::wall_total}};
         char label[64];
         std::snprintf(label, sizeof label, "(%c) %s", wl.letter, wl.name);
-        for (const auto& row : rows) {
-            const double v = median(row.v);
-            const double s = median(row.s);
-            char vt[32], stx[32];
-            std::snprintf(vt, sizeof vt, "%.2f (%.2f)", v, median(row.wv));
-            std::snprintf(stx, sizeof stx, "%.2f (%.2f)", s, median(row.ws));
-            std::printf("%-30s %-14s %18s %18s %6.2fx\n", label, row.step, vt, stx,
-                        v > 0 ? s / v : 0.0);
+        for (const step_row& row : rows) {
+            std::printf("%-30s %-14s", label, row.step);
+            std::vector<double> cpu(tables.size());
+            for (size_t i = 0; i < tables.size(); ++i) {
+                cpu[i] = median(times[i].*row.cpu);
+                char cell[32];
+                std::snprintf(cell, sizeof cell, "%.2f (%.2f)", cpu[i], median(times[i].*row.wall));
+                std::printf(" %18s", cell);
+            }
+            for (size_t i = 0; i < tables.size(); ++i) {
+                for (size_t j = i + 1; j < tables.size(); ++j) {
+                    std::printf(" %12.2fx", cpu[j] > 0 ? cpu[i] / cpu[j] : 0.0);
+                }
+            }
+            std::printf("\n");
             label[0] = '\0';
         }
-        std::printf("%-30s %-14s %s; %s\n", "", "bit-exact", identical ? "yes" : "NO",
+        std::printf("%-30s %-14s %s; %s\n", "", "bit-exact",
+                    tables.size() < 2 ? "(one table)" : identical ? "yes" : "NO",
                     statuses.c_str());
     }
     return all_same ? 0 : 1;
