@@ -1,5 +1,5 @@
-// AVX2 kernels: profile sums and the exposure check's window sums. Built for AVX2 like every avx2_* unit (the rules
-// they keep are in kernels/avx2.cpp).
+// AVX2 kernels: profile sums and the exposure check's window sums. Built for
+// AVX2 like every avx2_* unit (the rules they keep are in kernels/avx2.cpp).
 #include <immintrin.h>
 
 #include <cstddef>
