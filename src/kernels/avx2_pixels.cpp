@@ -25,23 +25,43 @@ void subtract_black_avx2(uint16_t* image, size_t count, uint16_t black) {
     }
 }
 
-// Eight samples of one span. The weight products are those of the scalar
-// code: (fy * fx) * 256 equals (fy * 256) * fx because scaling by 256 is
-// exact. Truncating a positive float below 2^24 with round-to-zero gives the
-// integer the scalar cast gives. The weighted sum is exact in float: every
-// product and partial sum is an integer below 256 * 65536 = 2^24.
-inline __m128i gain8(__m128i samples, __m256 fx, __m256 fy256, __m256 gy256, __m256 g11,
-                     __m256 g10, __m256 g00, __m256 g01) {
+// Weights of eight columns of one row. The products are those of the
+// scalar code: (fy * fx) * 256 equals (fy * 256) * fx because scaling by
+// 256 is exact. Truncating a positive float below 2^24 with round-to-zero
+// gives the integer the scalar cast gives.
+struct weights8 {
+    __m256 w11, w10, w00, w01;
+};
+
+inline weights8 weights_of(__m256 fx, __m256 fy256, __m256 gy256) {
     const __m256 gx = _mm256_sub_ps(_mm256_set1_ps(1.0f), fx);
     constexpr int kTrunc = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
-    const __m256 w11 = _mm256_round_ps(_mm256_mul_ps(fy256, fx), kTrunc);
-    const __m256 w10 = _mm256_round_ps(_mm256_mul_ps(fy256, gx), kTrunc);
-    const __m256 w00 = _mm256_round_ps(_mm256_mul_ps(gy256, gx), kTrunc);
-    const __m256 w01 = _mm256_round_ps(_mm256_mul_ps(gy256, fx), kTrunc);
-    __m256 sum = _mm256_mul_ps(w11, g11);
-    sum = _mm256_add_ps(sum, _mm256_mul_ps(w10, g10));
-    sum = _mm256_add_ps(sum, _mm256_mul_ps(w00, g00));
-    sum = _mm256_add_ps(sum, _mm256_mul_ps(w01, g01));
+    return {_mm256_round_ps(_mm256_mul_ps(fy256, fx), kTrunc),
+            _mm256_round_ps(_mm256_mul_ps(fy256, gx), kTrunc),
+            _mm256_round_ps(_mm256_mul_ps(gy256, gx), kTrunc),
+            _mm256_round_ps(_mm256_mul_ps(gy256, fx), kTrunc)};
+}
+
+// The table gains of one span as floats.
+struct cells8 {
+    __m256 g11, g10, g00, g01;
+};
+
+inline cells8 cells_of(const gain_cells& g) {
+    return {_mm256_set1_ps(static_cast<float>(g.lower_right)),
+            _mm256_set1_ps(static_cast<float>(g.lower_left)),
+            _mm256_set1_ps(static_cast<float>(g.upper_left)),
+            _mm256_set1_ps(static_cast<float>(g.upper_right))};
+}
+
+// Eight samples corrected with their weights. The weighted sum is exact in
+// float: every product and partial sum is an integer below 256 * 65536 =
+// 2^24.
+inline __m128i apply8(__m128i samples, const weights8& w, const cells8& c) {
+    __m256 sum = _mm256_mul_ps(w.w11, c.g11);
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(w.w10, c.g10));
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(w.w00, c.g00));
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(w.w01, c.g01));
     const __m256i gain = _mm256_srli_epi32(_mm256_cvttps_epi32(sum), 8);
     const __m256i product = _mm256_mullo_epi32(gain, _mm256_cvtepu16_epi32(samples));
     const __m256i v = _mm256_min_epu32(_mm256_srli_epi32(product, 9), _mm256_set1_epi32(65535));
@@ -49,20 +69,21 @@ inline __m128i gain8(__m128i samples, __m256 fx, __m256 fy256, __m256 gy256, __m
     return _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, 0x08));
 }
 
+inline __m128i gain8(__m128i samples, __m256 fx, __m256 fy256, __m256 gy256, const cells8& c) {
+    return apply8(samples, weights_of(fx, fy256, gy256), c);
+}
+
 void black_gain_span_avx2(uint16_t* row, const float* frac, uint32_t begin, uint32_t end,
                           float fy, float gy, const gain_cells& g, uint16_t black) {
     const __m256 fy256 = _mm256_set1_ps(fy * 256.0f);
     const __m256 gy256 = _mm256_set1_ps(gy * 256.0f);
-    const __m256 g11 = _mm256_set1_ps(static_cast<float>(g.lower_right));
-    const __m256 g10 = _mm256_set1_ps(static_cast<float>(g.lower_left));
-    const __m256 g00 = _mm256_set1_ps(static_cast<float>(g.upper_left));
-    const __m256 g01 = _mm256_set1_ps(static_cast<float>(g.upper_right));
+    const cells8 c = cells_of(g);
     const __m128i b = _mm_set1_epi16(static_cast<short>(black));
     uint32_t j = begin;
     for (; j + 8 <= end; j += 8) {
         auto* p = reinterpret_cast<__m128i*>(row + j);
         const __m128i s = _mm_subs_epu16(_mm_loadu_si128(p), b);
-        _mm_storeu_si128(p, gain8(s, _mm256_loadu_ps(frac + j), fy256, gy256, g11, g10, g00, g01));
+        _mm_storeu_si128(p, gain8(s, _mm256_loadu_ps(frac + j), fy256, gy256, c));
     }
     if (j < end) {
         // The tail goes through the same lanes from a padded copy.
@@ -74,9 +95,32 @@ void black_gain_span_avx2(uint16_t* row, const float* frac, uint32_t begin, uint
             f[k] = frac[j + k];
         }
         const __m128i in = _mm_subs_epu16(_mm_load_si128(reinterpret_cast<const __m128i*>(s)), b);
-        _mm_store_si128(reinterpret_cast<__m128i*>(s),
-                        gain8(in, _mm256_load_ps(f), fy256, gy256, g11, g10, g00, g01));
+        _mm_store_si128(reinterpret_cast<__m128i*>(s), gain8(in, _mm256_load_ps(f), fy256, gy256, c));
         for (uint32_t k = 0; k < n; ++k) row[j + k] = s[k];
+    }
+}
+
+// Both rows from one set of weights per eight columns.
+void black_gain_span_pair_avx2(uint16_t* row_a, uint16_t* row_b, const float* frac,
+                               uint32_t begin, uint32_t end, float fy, float gy,
+                               const gain_cells& cells_a, const gain_cells& cells_b,
+                               uint16_t black) {
+    const __m256 fy256 = _mm256_set1_ps(fy * 256.0f);
+    const __m256 gy256 = _mm256_set1_ps(gy * 256.0f);
+    const cells8 ca = cells_of(cells_a);
+    const cells8 cb = cells_of(cells_b);
+    const __m128i b = _mm_set1_epi16(static_cast<short>(black));
+    uint32_t j = begin;
+    for (; j + 8 <= end; j += 8) {
+        const weights8 w = weights_of(_mm256_loadu_ps(frac + j), fy256, gy256);
+        auto* pa = reinterpret_cast<__m128i*>(row_a + j);
+        auto* pb = reinterpret_cast<__m128i*>(row_b + j);
+        _mm_storeu_si128(pa, apply8(_mm_subs_epu16(_mm_loadu_si128(pa), b), w, ca));
+        _mm_storeu_si128(pb, apply8(_mm_subs_epu16(_mm_loadu_si128(pb), b), w, cb));
+    }
+    if (j < end) {
+        black_gain_span_avx2(row_a, frac, j, end, fy, gy, cells_a, black);
+        black_gain_span_avx2(row_b, frac, j, end, fy, gy, cells_b, black);
     }
 }
 
@@ -114,6 +158,7 @@ void every_other_avx2(const uint16_t* src, uint16_t* out, size_t count) {
 void install_avx2_pixels(kernel_table& k) {
     k.subtract_black = subtract_black_avx2;
     k.black_gain_span = black_gain_span_avx2;
+    k.black_gain_span_pair = black_gain_span_pair_avx2;
     k.mean_image = mean_image_avx2;
     k.every_other = every_other_avx2;
 }
