@@ -73,55 +73,75 @@ inline __m128i gain8(__m128i samples, __m256 fx, __m256 fy256, __m256 gy256, con
     return apply8(samples, weights_of(fx, fy256, gy256), c);
 }
 
+// A span of at least eight samples whose length is not a multiple of eight
+// ends with a block that overlaps the one before it. That block is
+// corrected first, from the samples as they came, and stored last: the
+// samples both blocks hold get the same value from the same input either
+// way, and nothing outside the span is read or written. Shorter spans go
+// through a padded copy.
 void black_gain_span_avx2(uint16_t* row, const float* frac, uint32_t begin, uint32_t end,
                           float fy, float gy, const gain_cells& g, uint16_t black) {
     const __m256 fy256 = _mm256_set1_ps(fy * 256.0f);
     const __m256 gy256 = _mm256_set1_ps(gy * 256.0f);
     const cells8 c = cells_of(g);
     const __m128i b = _mm_set1_epi16(static_cast<short>(black));
-    uint32_t j = begin;
-    for (; j + 8 <= end; j += 8) {
+    if (end - begin < 8) {
+        if (begin == end) return;
+        alignas(32) uint16_t s[8] = {};
+        alignas(32) float f[8] = {};
+        const uint32_t n = end - begin;
+        for (uint32_t k = 0; k < n; ++k) {
+            s[k] = row[begin + k];
+            f[k] = frac[begin + k];
+        }
+        const __m128i in = _mm_subs_epu16(_mm_load_si128(reinterpret_cast<const __m128i*>(s)), b);
+        _mm_store_si128(reinterpret_cast<__m128i*>(s), gain8(in, _mm256_load_ps(f), fy256, gy256, c));
+        for (uint32_t k = 0; k < n; ++k) row[begin + k] = s[k];
+        return;
+    }
+    const uint32_t last = end - 8;
+    auto* pl = reinterpret_cast<__m128i*>(row + last);
+    const __m128i tail =
+        gain8(_mm_subs_epu16(_mm_loadu_si128(pl), b), _mm256_loadu_ps(frac + last), fy256, gy256, c);
+    for (uint32_t j = begin; j < last; j += 8) {
         auto* p = reinterpret_cast<__m128i*>(row + j);
         const __m128i s = _mm_subs_epu16(_mm_loadu_si128(p), b);
         _mm_storeu_si128(p, gain8(s, _mm256_loadu_ps(frac + j), fy256, gy256, c));
     }
-    if (j < end) {
-        // The tail goes through the same lanes from a padded copy.
-        alignas(32) uint16_t s[8] = {};
-        alignas(32) float f[8] = {};
-        const uint32_t n = end - j;
-        for (uint32_t k = 0; k < n; ++k) {
-            s[k] = row[j + k];
-            f[k] = frac[j + k];
-        }
-        const __m128i in = _mm_subs_epu16(_mm_load_si128(reinterpret_cast<const __m128i*>(s)), b);
-        _mm_store_si128(reinterpret_cast<__m128i*>(s), gain8(in, _mm256_load_ps(f), fy256, gy256, c));
-        for (uint32_t k = 0; k < n; ++k) row[j + k] = s[k];
-    }
+    _mm_storeu_si128(pl, tail);
 }
 
-// Both rows from one set of weights per eight columns.
+// Both rows from one set of weights per eight columns, the span's end as
+// in black_gain_span_avx2.
 void black_gain_span_pair_avx2(uint16_t* row_a, uint16_t* row_b, const float* frac,
                                uint32_t begin, uint32_t end, float fy, float gy,
                                const gain_cells& cells_a, const gain_cells& cells_b,
                                uint16_t black) {
+    if (end - begin < 8) {
+        black_gain_span_avx2(row_a, frac, begin, end, fy, gy, cells_a, black);
+        black_gain_span_avx2(row_b, frac, begin, end, fy, gy, cells_b, black);
+        return;
+    }
     const __m256 fy256 = _mm256_set1_ps(fy * 256.0f);
     const __m256 gy256 = _mm256_set1_ps(gy * 256.0f);
     const cells8 ca = cells_of(cells_a);
     const cells8 cb = cells_of(cells_b);
     const __m128i b = _mm_set1_epi16(static_cast<short>(black));
-    uint32_t j = begin;
-    for (; j + 8 <= end; j += 8) {
+    const uint32_t last = end - 8;
+    auto* la = reinterpret_cast<__m128i*>(row_a + last);
+    auto* lb = reinterpret_cast<__m128i*>(row_b + last);
+    const weights8 wl = weights_of(_mm256_loadu_ps(frac + last), fy256, gy256);
+    const __m128i tail_a = apply8(_mm_subs_epu16(_mm_loadu_si128(la), b), wl, ca);
+    const __m128i tail_b = apply8(_mm_subs_epu16(_mm_loadu_si128(lb), b), wl, cb);
+    for (uint32_t j = begin; j < last; j += 8) {
         const weights8 w = weights_of(_mm256_loadu_ps(frac + j), fy256, gy256);
         auto* pa = reinterpret_cast<__m128i*>(row_a + j);
         auto* pb = reinterpret_cast<__m128i*>(row_b + j);
         _mm_storeu_si128(pa, apply8(_mm_subs_epu16(_mm_loadu_si128(pa), b), w, ca));
         _mm_storeu_si128(pb, apply8(_mm_subs_epu16(_mm_loadu_si128(pb), b), w, cb));
     }
-    if (j < end) {
-        black_gain_span_avx2(row_a, frac, j, end, fy, gy, cells_a, black);
-        black_gain_span_avx2(row_b, frac, j, end, fy, gy, cells_b, black);
-    }
+    _mm_storeu_si128(la, tail_a);
+    _mm_storeu_si128(lb, tail_b);
 }
 
 void mean_image_avx2(uint16_t* a, const uint16_t* b, size_t count) {
