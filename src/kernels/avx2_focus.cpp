@@ -25,7 +25,7 @@ struct lane_reader : lane_cursor {
     }
 
     // Eight samples (zeros past the end) and their column bits.
-    __m128i next(uint32_t& bits) {
+    __attribute__((always_inline)) inline __m128i next(uint32_t& bits) {
         if (remaining >= 8 && col + 8 <= width) {
             const auto* p = reinterpret_cast<const __m128i*>(at);
             // The windows' rows are far apart in the image: fetch ahead (a
@@ -34,6 +34,30 @@ struct lane_reader : lane_cursor {
             bits = col >= first && col + 8 <= last ? 0xFFu : range_bits(col);
             advance(8);
             return _mm_loadu_si128(p);
+        }
+        return next_across(bits);
+    }
+
+    // Eight samples that cross a row's end: two loads where the window is
+    // at least eight wide, sample by sample at its end or when narrower.
+    __attribute__((noinline)) __m128i next_across(uint32_t& bits) {
+        if (remaining >= 8 && width >= 8) {
+            // The last k samples of this row and the first 8 - k of the
+            // next. Both loads stay between the start of this row and the
+            // end of the next (8 - k <= width), which the window holds, so
+            // neither leaves the image.
+            const uint32_t k = width - col;
+            const uintptr_t next_row = at + k * sizeof(uint16_t) + row_skip;
+            const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+            const __m128i there =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(next_row - k * sizeof(uint16_t)));
+            const __m128i take_here = _mm_cmplt_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
+                                                      _mm_set1_epi16(static_cast<short>(k)));
+            bits = (range_bits(col) & ((1u << k) - 1u)) | ((range_bits(0) << k) & 0xFFu);
+            remaining -= 8;
+            col = 8 - k;
+            at = next_row + col * sizeof(uint16_t);
+            return _mm_blendv_epi8(there, here, take_here);
         }
         alignas(16) uint16_t s[8] = {};
         bits = 0;
