@@ -38,6 +38,31 @@ struct lane_reader : lane_cursor {
         return next_across(bits);
     }
 
+    uint32_t range_bits16(uint32_t c) const {
+        const uint32_t lo = first > c ? min_u32(first - c, 16) : 0;
+        const uint32_t hi = last > c ? min_u32(last - c, 16) : 0;
+        return ((1u << hi) - 1u) & ~((1u << lo) - 1u);
+    }
+
+    // Sixteen samples and their column bits: one load within a row, else
+    // two reads of eight, so the bookkeeping of a lane is paid once per
+    // half cache line.
+    __attribute__((always_inline)) inline __m256i next16(uint32_t& bits) {
+        if (remaining >= 16 && col + 16 <= width) {
+            const auto* p = reinterpret_cast<const __m256i*>(at);
+            _mm_prefetch(reinterpret_cast<const char*>(at + ahead), _MM_HINT_T0);
+            bits = col >= first && col + 16 <= last ? 0xFFFFu : range_bits16(col);
+            advance(16);
+            return _mm256_loadu_si256(p);
+        }
+        uint32_t low_bits = 0;
+        uint32_t high_bits = 0;
+        const __m128i low = next(low_bits);
+        const __m128i high = next(high_bits);
+        bits = low_bits | high_bits << 8;
+        return _mm256_set_m128i(high, low);
+    }
+
     // Eight samples that cross a row's end: two loads where the window is
     // at least eight wide, sample by sample at its end or when narrower.
     __attribute__((noinline)) __m128i next_across(uint32_t& bits) {
@@ -115,13 +140,25 @@ inline __m256 take_mask(__m256i bits, int k) {
 
 constexpr uint32_t kLanes = 16;  // two registers of eight sequences hide the latency
 
-// Eight samples of each of eight lanes, transposed so that x[s] holds
-// sample s of every lane; bits says which samples are summed.
-inline __m256i load8x8(lane_reader* reader, __m128i x[8]) {
-    __m128i rows[8];
+// Unpacks of 256-bit registers: transpose8x8 on them transposes both
+// 128-bit halves at once.
+struct unpack256 {
+    static __m256i lo16(__m256i a, __m256i b) { return _mm256_unpacklo_epi16(a, b); }
+    static __m256i hi16(__m256i a, __m256i b) { return _mm256_unpackhi_epi16(a, b); }
+    static __m256i lo32(__m256i a, __m256i b) { return _mm256_unpacklo_epi32(a, b); }
+    static __m256i hi32(__m256i a, __m256i b) { return _mm256_unpackhi_epi32(a, b); }
+    static __m256i lo64(__m256i a, __m256i b) { return _mm256_unpacklo_epi64(a, b); }
+    static __m256i hi64(__m256i a, __m256i b) { return _mm256_unpackhi_epi64(a, b); }
+};
+
+// Sixteen samples of each of eight lanes, transposed so that x[s] holds
+// sample s of every lane in its low half and sample 8 + s in its high half;
+// bits says which samples are summed.
+inline __m256i load16x8(lane_reader* reader, __m256i x[8]) {
+    __m256i rows[8];
     alignas(32) uint32_t b[8];
-    for (uint32_t l = 0; l < 8; ++l) rows[l] = reader[l].next(b[l]);
-    transpose8(rows, x);
+    for (uint32_t l = 0; l < 8; ++l) rows[l] = reader[l].next16(b[l]);
+    transpose8x8<unpack256>(rows, x);
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
 }
 
@@ -145,19 +182,30 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
     bandpass8 a = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
     bandpass8 b = a;
     const bool two = count > 8;
-    for (uint64_t done = 0; done < longest; done += 8) {
-        __m128i xa[8], xb[8];
-        const __m256i bits_a = load8x8(reader, xa);
+    for (uint64_t done = 0; done < longest; done += 16) {
+        __m256i xa[8], xb[8];
+        const __m256i bits_a = load16x8(reader, xa);
         if (two) {
-            const __m256i bits_b = load8x8(reader + 8, xb);
+            const __m256i bits_b = load16x8(reader + 8, xb);
 #pragma GCC unroll 8
             for (int s = 0; s < 8; ++s) {
-                bandpass_step<Stable>(a, xa[s], take_mask(bits_a, s), k);
-                bandpass_step<Stable>(b, xb[s], take_mask(bits_b, s), k);
+                bandpass_step<Stable>(a, _mm256_castsi256_si128(xa[s]), take_mask(bits_a, s), k);
+                bandpass_step<Stable>(b, _mm256_castsi256_si128(xb[s]), take_mask(bits_b, s), k);
+            }
+#pragma GCC unroll 8
+            for (int s = 0; s < 8; ++s) {
+                bandpass_step<Stable>(a, _mm256_extracti128_si256(xa[s], 1), take_mask(bits_a, 8 + s), k);
+                bandpass_step<Stable>(b, _mm256_extracti128_si256(xb[s], 1), take_mask(bits_b, 8 + s), k);
             }
         } else {
 #pragma GCC unroll 8
-            for (int s = 0; s < 8; ++s) bandpass_step<Stable>(a, xa[s], take_mask(bits_a, s), k);
+            for (int s = 0; s < 8; ++s) {
+                bandpass_step<Stable>(a, _mm256_castsi256_si128(xa[s]), take_mask(bits_a, s), k);
+            }
+#pragma GCC unroll 8
+            for (int s = 0; s < 8; ++s) {
+                bandpass_step<Stable>(a, _mm256_extracti128_si256(xa[s], 1), take_mask(bits_a, 8 + s), k);
+            }
         }
     }
     alignas(32) float out[16];
