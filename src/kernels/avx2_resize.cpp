@@ -98,9 +98,10 @@ inline void replay(const row_pass<K>* plan, uint32_t n, const uint16_t* src, siz
     for (uint32_t e = 0; e < n; ++e) {
         const row_pass<K>& p = plan[e];
         const uint16_t* row = src + static_cast<size_t>(p.y - 1) * width + c0;
-        // The planned rows are far apart: fetch the line the blocks after
-        // next read (a prefetch never faults).
-        _mm_prefetch(reinterpret_cast<const char*>(row) + 64, _MM_HINT_T0);
+        // The planned rows are far apart, more streams than the hardware
+        // follows: fetch the line the block 16 to the right reads (a
+        // prefetch never faults).
+        _mm_prefetch(reinterpret_cast<const char*>(row) + 512, _MM_HINT_T0);
         __m256 x[NB];
 #pragma GCC unroll 4
         for (int b = 0; b < NB; ++b) {
