@@ -10,7 +10,13 @@
 // while the context is created, unset for the library's own choice (the
 // best table, avx512 where the CPU has it).
 //
+// A/B of library builds: given name=path arguments after the table name,
+// the benchmark loads each path with dlopen (its own copy, RTLD_LOCAL) and
+// runs that table on every one, alternating within each repetition, so two
+// commits compare in one process on the same frames and the same load.
+//
 // Usage: orvane_production [repetitions] [workload letters, e.g. "abcd"] [table name]
+//                          [name=path/to/liborvane.so ...]
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -22,12 +28,58 @@
 #include <utility>
 #include <vector>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include "bar_chart.h"
 #include "orvane.h"
 
 namespace {
+
+// The entry points a sweep calls: the linked library's, or those of a copy
+// loaded with dlopen.
+struct library {
+    std::string name;
+    decltype(&Orvane_create) create = Orvane_create;
+    decltype(&Orvane_destroy) destroy = Orvane_destroy;
+    decltype(&Orvane_get_gainmap_2pd) get_gainmap_2pd = Orvane_get_gainmap_2pd;
+    decltype(&Orvane_get_gainmap) get_gainmap = Orvane_get_gainmap;
+    decltype(&Orvane_get_gainmap_vertical) get_gainmap_vertical = Orvane_get_gainmap_vertical;
+    decltype(&Orvane_add_raw_2pd) add_raw_2pd = Orvane_add_raw_2pd;
+    decltype(&Orvane_add_raw) add_raw = Orvane_add_raw;
+    decltype(&Orvane_add_raw_vertical) add_raw_vertical = Orvane_add_raw_vertical;
+    decltype(&Orvane_get_dccmap) get_dccmap = Orvane_get_dccmap;
+};
+
+template <typename F>
+void bind(void* handle, const char* symbol, F& f) {
+    void* p = dlsym(handle, symbol);
+    if (p == nullptr) {
+        std::fprintf(stderr, "no %s: %s\n", symbol, dlerror());
+        std::exit(2);
+    }
+    f = reinterpret_cast<F>(p);
+}
+
+library load_library(const std::string& name, const std::string& path) {
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (h == nullptr) {
+        std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), dlerror());
+        std::exit(2);
+    }
+    library lib;
+    lib.name = name;
+    bind(h, "Orvane_create", lib.create);
+    bind(h, "Orvane_destroy", lib.destroy);
+    bind(h, "Orvane_get_gainmap_2pd", lib.get_gainmap_2pd);
+    bind(h, "Orvane_get_gainmap", lib.get_gainmap);
+    bind(h, "Orvane_get_gainmap_vertical", lib.get_gainmap_vertical);
+    bind(h, "Orvane_add_raw_2pd", lib.add_raw_2pd);
+    bind(h, "Orvane_add_raw", lib.add_raw);
+    bind(h, "Orvane_add_raw_vertical", lib.add_raw_vertical);
+    bind(h, "Orvane_get_dccmap", lib.get_dccmap);
+    return lib;
+}
 
 using clock_type = std::chrono::steady_clock;
 
@@ -202,8 +254,9 @@ frames render(const workload& wl) {
 // A kernel table and the ORVANE_CPU value that makes a context run it
 // (nullptr: unset, the library's own choice).
 struct table_choice {
-    const char* name;
+    std::string name;
     const char* cpu;
+    const library* lib = nullptr;  // nullptr: the linked library
 };
 
 // The tables this CPU runs, scalar first, by the features the library's
@@ -268,6 +321,8 @@ std::string load_average() {
 
 sweep_result run_sweep(const workload& wl, const frames& fr, const table_choice& table,
                        path_times& t, const std::string& dump_path) {
+    static const library linked;
+    const library& L = table.lib != nullptr ? *table.lib : linked;
     const cal_settings settings = demo_settings();
     const gain_limits limits = demo_limits();
     if (table.cpu != nullptr) {
@@ -275,7 +330,7 @@ sweep_result run_sweep(const workload& wl, const frames& fr, const table_choice&
     } else {
         unsetenv("ORVANE_CPU");
     }
-    cal_context* ctx = Orvane_create(&settings);
+    cal_context* ctx = L.create(&settings);
     unsetenv("ORVANE_CPU");
     if (ctx == nullptr) {
         std::fprintf(stderr, "Orvane_create failed\n");
@@ -290,14 +345,14 @@ sweep_result run_sweep(const workload& wl, const frames& fr, const table_choice&
     uint32_t st = 0;
     switch (wl.layout) {
         case kind::dual:
-            st = Orvane_get_gainmap_2pd(ctx, fr.flat_a.data(), fr.flat_b.data(), wl.width,
+            st = L.get_gainmap_2pd(ctx, fr.flat_a.data(), fr.flat_b.data(), wl.width,
                                         wl.height, kBlack, &res.map, &limits, 0.0f);
             break;
         case kind::horizontal:
-            st = Orvane_get_gainmap(ctx, fr.flat_a.data(), &fr.cfg, &res.map, &limits);
+            st = L.get_gainmap(ctx, fr.flat_a.data(), &fr.cfg, &res.map, &limits);
             break;
         case kind::vertical:
-            st = Orvane_get_gainmap_vertical(ctx, fr.flat_a.data(), &fr.cfg, &res.map, &limits);
+            st = L.get_gainmap_vertical(ctx, fr.flat_a.data(), &fr.cfg, &res.map, &limits);
             break;
     }
     t.add(t.gainmap, t.wall_gainmap, sw, total, wall_total);
@@ -309,14 +364,14 @@ sweep_result run_sweep(const workload& wl, const frames& fr, const table_choice&
             left = fr.a[k];  // the call corrects the host's images in place
             right = fr.b[k];
             sw = stopwatch();
-            st = Orvane_add_raw_2pd(ctx, k, lens, left.data(), right.data(), wl.width, wl.height,
+            st = L.add_raw_2pd(ctx, k, lens, left.data(), right.data(), wl.width, wl.height,
                                     kBlack, &res.map, static_cast<float>(lens));
         } else if (wl.layout == kind::horizontal) {
             sw = stopwatch();
-            st = Orvane_add_raw(ctx, k, lens, fr.a[k].data(), &fr.cfg, &res.map);
+            st = L.add_raw(ctx, k, lens, fr.a[k].data(), &fr.cfg, &res.map);
         } else {
             sw = stopwatch();
-            st = Orvane_add_raw_vertical(ctx, k, lens, fr.a[k].data(), &fr.cfg, &res.map);
+            st = L.add_raw_vertical(ctx, k, lens, fr.a[k].data(), &fr.cfg, &res.map);
         }
         t.add(t.frame, t.wall_frame, sw, total, wall_total);
         res.statuses.push_back(st);
@@ -324,14 +379,14 @@ sweep_result run_sweep(const workload& wl, const frames& fr, const table_choice&
     if (wl.layout == kind::dual) res.last_left = left;
 
     sw = stopwatch();
-    st = Orvane_get_dccmap(ctx, &res.dcc, dump_path.c_str());
+    st = L.get_dccmap(ctx, &res.dcc, dump_path.c_str());
     t.add(t.dccmap, t.wall_dccmap, sw, total, wall_total);
     t.total.push_back(total);
     t.wall_total.push_back(wall_total);
     res.statuses.push_back(st);
     res.dump = read_file(dump_path);
     std::remove(dump_path.c_str());
-    Orvane_destroy(ctx);
+    L.destroy(ctx);
     return res;
 }
 
@@ -369,12 +424,32 @@ int main(int argc, char** argv) {
         }
         tables = kept;
     }
+    // Library builds to compare: the chosen table on each.
+    std::vector<library> libraries;
+    libraries.reserve(static_cast<size_t>(std::max(0, argc - 4)));
+    for (int i = 4; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const size_t eq = arg.find('=');
+        if (eq == std::string::npos || only.empty()) {
+            std::fprintf(stderr, "library builds are given as name=path after a table name\n");
+            return 2;
+        }
+        libraries.push_back(load_library(arg.substr(0, eq), arg.substr(eq + 1)));
+    }
+    if (!libraries.empty()) {
+        const table_choice chosen = tables.front();
+        tables.clear();
+        for (const library& lib : libraries) tables.push_back({lib.name, chosen.cpu, &lib});
+        std::printf("Library builds, each on the %s table:", chosen.name.c_str());
+        for (int i = 4; i < argc; ++i) std::printf(" %s", argv[i]);
+        std::printf("\n");
+    }
     const char* env = std::getenv("ORVANE_CPU");
     std::printf("CPU: %s, %ld logical CPUs, load average %s\n", cpu_model().c_str(),
                 sysconf(_SC_NPROCESSORS_ONLN), load_average().c_str());
     std::printf("Tables run:");
     for (const table_choice& t : tables) {
-        std::printf(" %s (ORVANE_CPU=%s)", t.name, t.cpu != nullptr ? t.cpu : "unset");
+        std::printf(" %s (ORVANE_CPU=%s)", t.name.c_str(), t.cpu != nullptr ? t.cpu : "unset");
     }
     std::printf("; without ORVANE_CPU the library runs %s.\n", best.c_str());
     if (env != nullptr) {
@@ -385,10 +460,10 @@ int main(int argc, char** argv) {
                 reps, kFrames);
 
     std::printf("%-30s %-14s", "workload", "step");
-    for (const table_choice& t : tables) std::printf(" %18s", t.name);
+    for (const table_choice& t : tables) std::printf(" %18s", t.name.c_str());
     for (size_t i = 0; i < tables.size(); ++i) {
         for (size_t j = i + 1; j < tables.size(); ++j) {
-            const std::string r = std::string(tables[i].name) + "/" + tables[j].name;
+            const std::string r = tables[i].name + "/" + tables[j].name;
             std::printf(" %13s", r.c_str());
         }
     }
