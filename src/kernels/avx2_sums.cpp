@@ -82,6 +82,27 @@ void accumulate_row_avx2(const uint16_t* src, uint32_t count, int32_t* sums) {
     for (; c < count; ++c) sums[c] = static_cast<int32_t>(static_cast<uint32_t>(sums[c]) + src[c]);
 }
 
+// Both rows widened and added before the sums are loaded: one load and
+// store of the sums for two rows.
+void accumulate_rows2_avx2(const uint16_t* a, const uint16_t* b, uint32_t count, int32_t* sums) {
+    uint32_t c = 0;
+    for (; c + 16 <= count; c += 16) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + c));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + c));
+        const __m256i lo = _mm256_add_epi32(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(x)),
+                                            _mm256_cvtepu16_epi32(_mm256_castsi256_si128(y)));
+        const __m256i hi = _mm256_add_epi32(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1)),
+                                            _mm256_cvtepu16_epi32(_mm256_extracti128_si256(y, 1)));
+        auto* s0 = reinterpret_cast<__m256i*>(sums + c);
+        auto* s1 = reinterpret_cast<__m256i*>(sums + c + 8);
+        _mm256_storeu_si256(s0, _mm256_add_epi32(_mm256_loadu_si256(s0), lo));
+        _mm256_storeu_si256(s1, _mm256_add_epi32(_mm256_loadu_si256(s1), hi));
+    }
+    for (; c < count; ++c) {
+        sums[c] = static_cast<int32_t>(static_cast<uint32_t>(sums[c]) + a[c] + b[c]);
+    }
+}
+
 // ---- exposure check: sliding window sums of eight rows side by side ------
 
 void window_sum_range_avx2(const uint16_t* image, uint32_t width, uint32_t height, uint32_t len,
@@ -164,6 +185,7 @@ void install_avx2_sums(kernel_table& k) {
     k.column_sums = column_sums_avx2;
     k.row_sums = row_sums_avx2;
     k.accumulate_row = accumulate_row_avx2;
+    k.accumulate_rows2 = accumulate_rows2_avx2;
     k.window_sum_range = window_sum_range_avx2;
 }
 

@@ -68,6 +68,8 @@ struct kernel_table {
                      int32_t* profile);
     // sums[c] += src[c] for c < count, modulo 2^32.
     void (*accumulate_row)(const uint16_t* src, uint32_t count, int32_t* sums);
+    // sums[c] += a[c] + b[c] for c < count, modulo 2^32: two rows at once.
+    void (*accumulate_rows2)(const uint16_t* a, const uint16_t* b, uint32_t count, int32_t* sums);
     // Band-pass filter and absolute sum of `count` windows, one float sum
     // per window into sums[].
     void (*bandpass_abs_sums)(const focus_lane* lanes, uint32_t count, const bandpass_terms& terms,

@@ -79,6 +79,11 @@ void accumulate_row_ref(const uint16_t* src, uint32_t count, int32_t* sums) {
     }
 }
 
+void accumulate_rows2_ref(const uint16_t* a, const uint16_t* b, uint32_t count, int32_t* sums) {
+    accumulate_row_ref(a, count, sums);
+    accumulate_row_ref(b, count, sums);
+}
+
 // The band-pass recurrence of bandpass_filter and the float sum of abs_sum,
 // one window after the other.
 void bandpass_abs_sums_ref(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
@@ -147,6 +152,7 @@ const kernel_table kScalar = {
     column_sums_ref,
     row_sums_ref,
     accumulate_row_ref,
+    accumulate_rows2_ref,
     bandpass_abs_sums_ref,
     window_sum_range_ref,
     resize_columns_ref,

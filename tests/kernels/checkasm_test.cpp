@@ -236,7 +236,7 @@ TEST_P(Kernels, ColumnAndRowSums) {
     }
 }
 
-TEST_P(Kernels, AccumulateRow) {
+TEST_P(Kernels, AccumulateRowAndRows2) {
     rng r(10);
     for (int round = 0; round < kRounds; ++round) {
         const uint32_t n = r.size(200);
@@ -247,6 +247,12 @@ TEST_P(Kernels, AccumulateRow) {
         ref.accumulate_row(row.data(), n, a.data());
         vec.accumulate_row(row.data(), n, b.data());
         ASSERT_TRUE(agree(a, b)) << "round " << round;
+
+        const auto other = r.samples(n);
+        guarded<int32_t> c(start), d(start);
+        ref.accumulate_rows2(row.data(), other.data(), n, c.data());
+        vec.accumulate_rows2(row.data(), other.data(), n, d.data());
+        ASSERT_TRUE(agree(c, d)) << "two rows, round " << round;
     }
 }
 
