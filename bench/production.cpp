@@ -1,12 +1,22 @@
 // Production workloads through the public entry points, with the demo's
 // tuning (line-pattern focus, 8 x 6 windows, margin 0.25, 5-tap filter,
-// 17 x 13 gain grid), once with the vectorised kernels and once with the
-// scalar ones (contexts created under ORVANE_CPU=scalar), in the same run.
-// Frames are bar charts with noise and a disparity that changes over the
-// sweep. Prints medians per workload and the scalar/vector ratio, and checks
-// that both paths leave identical gain maps, DCC maps, statuses and dumps.
+// 17 x 13 gain grid), on every kernel table this CPU has (scalar, avx2,
+// avx512), in the same run. Frames are bar charts with noise and a
+// disparity that changes over the sweep. Prints the CPU, medians per
+// workload and table side by side with their ratios, and checks that every
+// table leaves the same gain maps, DCC maps, statuses and dumps.
 //
-// Usage: orvane_production [repetitions] [workload letters, e.g. "abcd"] [vector|scalar]
+// A table is chosen the way a host would: ORVANE_CPU=scalar or avx2 set
+// while the context is created, unset for the library's own choice (the
+// best table, avx512 where the CPU has it).
+//
+// A/B of library builds: given name=path arguments after the table name,
+// the benchmark loads each path with dlopen (its own copy, RTLD_LOCAL) and
+// runs that table on every one, alternating within each repetition, so two
+// commits compare in one process on the same frames and the same load.
+//
+// Usage: orvane_production [repetitions] [workload letters, e.g. "abcd"] [table name]
+//                          [name=path/to/liborvane.so ...]
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -15,14 +25,61 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include "bar_chart.h"
 #include "orvane.h"
 
 namespace {
+
+// The entry points a sweep calls: the linked library's, or those of a copy
+// loaded with dlopen.
+struct library {
+    std::string name;
+    decltype(&Orvane_create) create = Orvane_create;
+    decltype(&Orvane_destroy) destroy = Orvane_destroy;
+    decltype(&Orvane_get_gainmap_2pd) get_gainmap_2pd = Orvane_get_gainmap_2pd;
+    decltype(&Orvane_get_gainmap) get_gainmap = Orvane_get_gainmap;
+    decltype(&Orvane_get_gainmap_vertical) get_gainmap_vertical = Orvane_get_gainmap_vertical;
+    decltype(&Orvane_add_raw_2pd) add_raw_2pd = Orvane_add_raw_2pd;
+    decltype(&Orvane_add_raw) add_raw = Orvane_add_raw;
+    decltype(&Orvane_add_raw_vertical) add_raw_vertical = Orvane_add_raw_vertical;
+    decltype(&Orvane_get_dccmap) get_dccmap = Orvane_get_dccmap;
+};
+
+template <typename F>
+void bind(void* handle, const char* symbol, F& f) {
+    void* p = dlsym(handle, symbol);
+    if (p == nullptr) {
+        std::fprintf(stderr, "no %s: %s\n", symbol, dlerror());
+        std::exit(2);
+    }
+    f = reinterpret_cast<F>(p);
+}
+
+library load_library(const std::string& name, const std::string& path) {
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (h == nullptr) {
+        std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), dlerror());
+        std::exit(2);
+    }
+    library lib;
+    lib.name = name;
+    bind(h, "Orvane_create", lib.create);
+    bind(h, "Orvane_destroy", lib.destroy);
+    bind(h, "Orvane_get_gainmap_2pd", lib.get_gainmap_2pd);
+    bind(h, "Orvane_get_gainmap", lib.get_gainmap);
+    bind(h, "Orvane_get_gainmap_vertical", lib.get_gainmap_vertical);
+    bind(h, "Orvane_add_raw_2pd", lib.add_raw_2pd);
+    bind(h, "Orvane_add_raw", lib.add_raw);
+    bind(h, "Orvane_add_raw_vertical", lib.add_raw_vertical);
+    bind(h, "Orvane_get_dccmap", lib.get_dccmap);
+    return lib;
+}
 
 using clock_type = std::chrono::steady_clock;
 
@@ -194,16 +251,86 @@ frames render(const workload& wl) {
     return f;
 }
 
-sweep_result run_sweep(const workload& wl, const frames& fr, bool scalar, path_times& t,
-                       const std::string& dump_path) {
+// A kernel table and the ORVANE_CPU value that makes a context run it
+// (nullptr: unset, the library's own choice).
+struct table_choice {
+    std::string name;
+    const char* cpu;
+    const library* lib = nullptr;  // nullptr: the linked library
+};
+
+// The tables this CPU runs, scalar first, by the features the library's
+// dispatch asks for (x86-64 builds carry the vector units). AVX-512 has no
+// ORVANE_CPU value of its own: it is what the library picks when unset.
+std::vector<table_choice> tables_of_this_cpu() {
+    std::vector<table_choice> t = {{"scalar", "scalar"}};
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) t.push_back({"avx2", "avx2"});
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512dq")) {
+        t.push_back({"avx512", nullptr});
+    }
+#endif
+    return t;
+}
+
+// The model name, with family and model numbers (a virtual machine may
+// report a bare brand name).
+std::string cpu_model() {
+    std::string name = "unknown CPU";
+    std::string family;
+    std::string model;
+    if (FILE* f = std::fopen("/proc/cpuinfo", "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            const char* colon = std::strchr(line, ':');
+            if (colon == nullptr) {
+                if (name != "unknown CPU") break;  // end of the first processor
+                continue;
+            }
+            std::string key(line, static_cast<size_t>(colon - line));
+            std::string value = colon + 1;
+            while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.pop_back();
+            while (!value.empty() && value.front() == ' ') value.erase(value.begin());
+            while (!value.empty() && (value.back() == '\n' || value.back() == ' ')) value.pop_back();
+            if (key == "model name") name = value;
+            if (key == "cpu family") family = value;
+            if (key == "model") model = value;
+        }
+        std::fclose(f);
+    }
+    if (!family.empty()) name += " (family " + family + ", model " + model + ")";
+    return name;
+}
+
+std::string load_average() {
+    std::string text = "unknown";
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        double a = 0, b = 0, c = 0;
+        if (std::fscanf(f, "%lf %lf %lf", &a, &b, &c) == 3) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.2f %.2f %.2f", a, b, c);
+            text = buf;
+        }
+        std::fclose(f);
+    }
+    return text;
+}
+
+sweep_result run_sweep(const workload& wl, const frames& fr, const table_choice& table,
+                       path_times& t, const std::string& dump_path) {
+    static const library linked;
+    const library& L = table.lib != nullptr ? *table.lib : linked;
     const cal_settings settings = demo_settings();
     const gain_limits limits = demo_limits();
-    if (scalar) {
-        setenv("ORVANE_CPU", "scalar", 1);
+    if (table.cpu != nullptr) {
+        setenv("ORVANE_CPU", table.cpu, 1);
     } else {
         unsetenv("ORVANE_CPU");
     }
-    cal_context* ctx = Orvane_create(&settings);
+    cal_context* ctx = L.create(&settings);
     unsetenv("ORVANE_CPU");
     if (ctx == nullptr) {
         std::fprintf(stderr, "Orvane_create failed\n");
@@ -218,14 +345,14 @@ sweep_result run_sweep(const workload& wl, const frames& fr, bool scalar, path_t
     uint32_t st = 0;
     switch (wl.layout) {
         case kind::dual:
-            st = Orvane_get_gainmap_2pd(ctx, fr.flat_a.data(), fr.flat_b.data(), wl.width,
+            st = L.get_gainmap_2pd(ctx, fr.flat_a.data(), fr.flat_b.data(), wl.width,
                                         wl.height, kBlack, &res.map, &limits, 0.0f);
             break;
         case kind::horizontal:
-            st = Orvane_get_gainmap(ctx, fr.flat_a.data(), &fr.cfg, &res.map, &limits);
+            st = L.get_gainmap(ctx, fr.flat_a.data(), &fr.cfg, &res.map, &limits);
             break;
         case kind::vertical:
-            st = Orvane_get_gainmap_vertical(ctx, fr.flat_a.data(), &fr.cfg, &res.map, &limits);
+            st = L.get_gainmap_vertical(ctx, fr.flat_a.data(), &fr.cfg, &res.map, &limits);
             break;
     }
     t.add(t.gainmap, t.wall_gainmap, sw, total, wall_total);
@@ -237,14 +364,14 @@ sweep_result run_sweep(const workload& wl, const frames& fr, bool scalar, path_t
             left = fr.a[k];  // the call corrects the host's images in place
             right = fr.b[k];
             sw = stopwatch();
-            st = Orvane_add_raw_2pd(ctx, k, lens, left.data(), right.data(), wl.width, wl.height,
+            st = L.add_raw_2pd(ctx, k, lens, left.data(), right.data(), wl.width, wl.height,
                                     kBlack, &res.map, static_cast<float>(lens));
         } else if (wl.layout == kind::horizontal) {
             sw = stopwatch();
-            st = Orvane_add_raw(ctx, k, lens, fr.a[k].data(), &fr.cfg, &res.map);
+            st = L.add_raw(ctx, k, lens, fr.a[k].data(), &fr.cfg, &res.map);
         } else {
             sw = stopwatch();
-            st = Orvane_add_raw_vertical(ctx, k, lens, fr.a[k].data(), &fr.cfg, &res.map);
+            st = L.add_raw_vertical(ctx, k, lens, fr.a[k].data(), &fr.cfg, &res.map);
         }
         t.add(t.frame, t.wall_frame, sw, total, wall_total);
         res.statuses.push_back(st);
@@ -252,14 +379,14 @@ sweep_result run_sweep(const workload& wl, const frames& fr, bool scalar, path_t
     if (wl.layout == kind::dual) res.last_left = left;
 
     sw = stopwatch();
-    st = Orvane_get_dccmap(ctx, &res.dcc, dump_path.c_str());
+    st = L.get_dccmap(ctx, &res.dcc, dump_path.c_str());
     t.add(t.dccmap, t.wall_dccmap, sw, total, wall_total);
     t.total.push_back(total);
     t.wall_total.push_back(wall_total);
     res.statuses.push_back(st);
     res.dump = read_file(dump_path);
     std::remove(dump_path.c_str());
-    Orvane_destroy(ctx);
+    L.destroy(ctx);
     return res;
 }
 
@@ -274,7 +401,7 @@ bool same(const sweep_result& x, const sweep_result& y) {
 int main(int argc, char** argv) {
     const int reps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string which = argc > 2 ? argv[2] : "abcd";
-    // "vector" or "scalar" runs one path only (for profiling).
+    // A table name runs that table alone (for profiling).
     const std::string only = argc > 3 ? argv[3] : "";
     const workload all[] = {
         {'a', "dual 2 x 4000 x 3000", kind::dual, 4000, 3000},
@@ -284,55 +411,119 @@ int main(int argc, char** argv) {
     };
     const std::string dump_path = "/tmp/orvane_production_" + std::to_string(getpid()) + ".dump";
 
+    std::vector<table_choice> tables = tables_of_this_cpu();
+    const std::string best = tables.back().name;
+    if (!only.empty()) {
+        std::vector<table_choice> kept;
+        for (const table_choice& t : tables) {
+            if (only == t.name) kept.push_back(t);
+        }
+        if (kept.empty()) {
+            std::fprintf(stderr, "this CPU has no table named %s\n", only.c_str());
+            return 2;
+        }
+        tables = kept;
+    }
+    // Library builds to compare: the chosen table on each.
+    std::vector<library> libraries;
+    libraries.reserve(static_cast<size_t>(std::max(0, argc - 4)));
+    for (int i = 4; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const size_t eq = arg.find('=');
+        if (eq == std::string::npos || only.empty()) {
+            std::fprintf(stderr, "library builds are given as name=path after a table name\n");
+            return 2;
+        }
+        libraries.push_back(load_library(arg.substr(0, eq), arg.substr(eq + 1)));
+    }
+    if (!libraries.empty()) {
+        const table_choice chosen = tables.front();
+        tables.clear();
+        for (const library& lib : libraries) tables.push_back({lib.name, chosen.cpu, &lib});
+        std::printf("Library builds, each on the %s table:", chosen.name.c_str());
+        for (int i = 4; i < argc; ++i) std::printf(" %s", argv[i]);
+        std::printf("\n");
+    }
+    const char* env = std::getenv("ORVANE_CPU");
+    std::printf("CPU: %s, %ld logical CPUs, load average %s\n", cpu_model().c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN), load_average().c_str());
+    std::printf("Tables run:");
+    for (const table_choice& t : tables) {
+        std::printf(" %s (ORVANE_CPU=%s)", t.name.c_str(), t.cpu != nullptr ? t.cpu : "unset");
+    }
+    std::printf("; without ORVANE_CPU the library runs %s.\n", best.c_str());
+    if (env != nullptr) {
+        std::printf("ORVANE_CPU=%s from the environment is replaced for each table.\n", env);
+    }
     std::printf("Medians over %d sweeps of %d frames, in ms of thread CPU time (wall clock in\n"
-                "brackets). vector = kernels chosen for this CPU, scalar = ORVANE_CPU=scalar;\n"
-                "ratio = scalar / vector (CPU time).\n\n",
+                "brackets); tables alternate within each repetition. x/y = time of x / time of y.\n\n",
                 reps, kFrames);
-    std::printf("%-30s %-14s %18s %18s %7s\n", "workload", "step", "vector", "scalar", "ratio");
+
+    std::printf("%-30s %-14s", "workload", "step");
+    for (const table_choice& t : tables) std::printf(" %18s", t.name.c_str());
+    for (size_t i = 0; i < tables.size(); ++i) {
+        for (size_t j = i + 1; j < tables.size(); ++j) {
+            const std::string r = tables[i].name + "/" + tables[j].name;
+            std::printf(" %13s", r.c_str());
+        }
+    }
+    std::printf("\n");
+
     bool all_same = true;
     for (const workload& wl : all) {
         if (which.find(wl.letter) == std::string::npos) continue;
         const frames fr = render(wl);
-        path_times on, off;
+        std::vector<path_times> times(tables.size());
         bool identical = true;
         std::string statuses;
         for (int r = 0; r < reps; ++r) {
-            // Alternate the paths so both see the same machine load.
-            const sweep_result a =
-                only == "scalar" ? sweep_result{} : run_sweep(wl, fr, false, on, dump_path);
-            const sweep_result b =
-                only == "vector" ? sweep_result{} : run_sweep(wl, fr, true, off, dump_path);
-            identical = identical && same(a, b);
-            if (r == 0 && !a.statuses.empty()) {
+            // Every table once per repetition, so all see the same machine load.
+            sweep_result first;
+            for (size_t i = 0; i < tables.size(); ++i) {
+                sweep_result res = run_sweep(wl, fr, tables[i], times[i], dump_path);
+                if (i == 0) {
+                    first = std::move(res);
+                } else {
+                    identical = identical && same(first, res);
+                }
+            }
+            if (r == 0) {
                 std::string st;
-                for (uint32_t x : a.statuses) st += " " + std::to_string(x);
+                for (uint32_t x : first.statuses) st += " " + std::to_string(x);
                 statuses = "statuses (gain map, frames, DCC map):" + st;
             }
         }
         all_same = all_same && identical;
-        const struct {
+        struct step_row {
             const char* step;
-            const std::vector<double>& v;
-            const std::vector<double>& s;
-            const std::vector<double>& wv;
-            const std::vector<double>& ws;
-        } rows[] = {{"gain map", on.gainmap, off.gainmap, on.wall_gainmap, off.wall_gainmap},
-                    {"intake/frame", on.frame, off.frame, on.wall_frame, off.wall_frame},
-                    {"get_dccmap", on.dccmap, off.dccmap, on.wall_dccmap, off.wall_dccmap},
-                    {"12 frames e2e", on.total, off.total, on.wall_total, off.wall_total}};
+            std::vector<double> path_times::*cpu;
+            std::vector<double> path_times::*wall;
+        };
+        const step_row rows[] = {{"gain map", &path_times::gainmap, &path_times::wall_gainmap},
+                                 {"intake/frame", &path_times::frame, &path_times::wall_frame},
+                                 {"get_dccmap", &path_times::dccmap, &path_times::wall_dccmap},
+                                 {"12 frames e2e", &path_times::total, &path_times::wall_total}};
         char label[64];
         std::snprintf(label, sizeof label, "(%c) %s", wl.letter, wl.name);
-        for (const auto& row : rows) {
-            const double v = median(row.v);
-            const double s = median(row.s);
-            char vt[32], stx[32];
-            std::snprintf(vt, sizeof vt, "%.2f (%.2f)", v, median(row.wv));
-            std::snprintf(stx, sizeof stx, "%.2f (%.2f)", s, median(row.ws));
-            std::printf("%-30s %-14s %18s %18s %6.2fx\n", label, row.step, vt, stx,
-                        v > 0 ? s / v : 0.0);
+        for (const step_row& row : rows) {
+            std::printf("%-30s %-14s", label, row.step);
+            std::vector<double> cpu(tables.size());
+            for (size_t i = 0; i < tables.size(); ++i) {
+                cpu[i] = median(times[i].*row.cpu);
+                char cell[32];
+                std::snprintf(cell, sizeof cell, "%.2f (%.2f)", cpu[i], median(times[i].*row.wall));
+                std::printf(" %18s", cell);
+            }
+            for (size_t i = 0; i < tables.size(); ++i) {
+                for (size_t j = i + 1; j < tables.size(); ++j) {
+                    std::printf(" %12.2fx", cpu[j] > 0 ? cpu[i] / cpu[j] : 0.0);
+                }
+            }
+            std::printf("\n");
             label[0] = '\0';
         }
-        std::printf("%-30s %-14s %s; %s\n", "", "bit-exact", identical ? "yes" : "NO",
+        std::printf("%-30s %-14s %s; %s\n", "", "bit-exact",
+                    tables.size() < 2 ? "(one table)" : identical ? "yes" : "NO",
                     statuses.c_str());
     }
     return all_same ? 0 : 1;

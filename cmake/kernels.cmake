@@ -3,9 +3,13 @@
 # itself needs no -march and runs on any x86-64. Every target compiled from
 # the library's sources (the library, the fuzz build's instrumented copy)
 # takes the units' flags from orvane_kernel_flags, so they cannot drift.
-set(ORVANE_KERNEL_UNITS
+# A unit's instruction set is its file name up to the first underscore:
+# avx2.cpp and avx2_focus.cpp are both AVX2 units.
+file(GLOB ORVANE_KERNEL_UNITS CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/src/kernels/avx2.cpp
-  ${PROJECT_SOURCE_DIR}/src/kernels/avx512.cpp)
+  ${PROJECT_SOURCE_DIR}/src/kernels/avx2_*.cpp
+  ${PROJECT_SOURCE_DIR}/src/kernels/avx512.cpp
+  ${PROJECT_SOURCE_DIR}/src/kernels/avx512_*.cpp)
 set(ORVANE_KERNEL_FLAGS_avx2 -mavx2 -mno-fma)
 # AVX-512F implies FMA to the compilers (clang drops AVX-512 under -mno-fma);
 # -ffp-contract=off alone keeps multiplies and adds apart.
@@ -35,6 +39,7 @@ function(orvane_kernel_flags target)
   endif()
   foreach(unit ${ORVANE_KERNEL_UNITS})
     get_filename_component(isa ${unit} NAME_WE)
+    string(REGEX REPLACE "_.*" "" isa ${isa})
     set_property(SOURCE ${unit} TARGET_DIRECTORY ${target} APPEND
                  PROPERTY COMPILE_OPTIONS ${ORVANE_KERNEL_FLAGS_${isa}})
   endforeach()

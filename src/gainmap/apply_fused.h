@@ -25,11 +25,19 @@ void black_and_gain(const kernel_table& k, uint16_t* image, uint16_t width, uint
                     uint16_t table_rows, gain_columns& columns, const row_source* source = nullptr,
                     band_sums_store* bands = nullptr);
 
+// black_and_gain on two images of one size that share no sample, first
+// with table_first, second with table_second, row by row together.
+void black_and_gain_pair(const kernel_table& k, uint16_t* first, uint16_t* second, uint16_t width,
+                         uint16_t height, uint16_t black, const uint16_t* table_first,
+                         const uint16_t* table_second, uint16_t table_cols, uint16_t table_rows,
+                         gain_columns& columns);
+
 // Both images of a dual-photodiode frame corrected as black_and_gain does,
 // each row summed into its image's bands, then the mean of the two rows
 // written over the first (summed into bands_mean when given). For callers
 // that need the corrected first image only through its band sums: the
 // first image ends as the mean image, row by row, while the rows are at hand.
+// The images share no sample.
 void correct_pair_and_mean(const kernel_table& k, uint16_t* first, uint16_t* second,
                            uint16_t width, uint16_t height, uint16_t black,
                            const uint16_t* table_first, const uint16_t* table_second,

@@ -168,8 +168,9 @@ uint32_t correct_pd_images(const uint16_t* raw, const raw_frame& frame, const ra
     const uint16_t* table_first = layout.vertical ? map.left_v : map.left;
     const uint16_t* table_second = layout.vertical ? map.right_v : map.right;
     const uint16_t black = frame.cfg.black_level;
-    black_and_gain(kernels, first, width, height, black, table_first, map.cols, map.rows, columns);
-    black_and_gain(kernels, second, width, height, black, table_second, map.cols, map.rows, columns);
+    // The context's two PD images are separate buffers.
+    black_and_gain_pair(kernels, first, second, width, height, black, table_first, table_second,
+                        map.cols, map.rows, columns);
     return 0;
 }
 

@@ -48,6 +48,13 @@ struct kernel_table {
     // fractions frac[j] and the row terms fy, gy = 1 - fy.
     void (*black_gain_span)(uint16_t* row, const float* frac, uint32_t begin, uint32_t end,
                             float fy, float gy, const gain_cells& cells, uint16_t black);
+    // black_gain_span on two rows that share the image size, the gain grid
+    // and the row (so the weights): row_a with cells_a, row_b with cells_b.
+    // The rows do not overlap.
+    void (*black_gain_span_pair)(uint16_t* row_a, uint16_t* row_b, const float* frac,
+                                 uint32_t begin, uint32_t end, float fy, float gy,
+                                 const gain_cells& cells_a, const gain_cells& cells_b,
+                                 uint16_t black);
     // a[i] = (a[i] + b[i]) / 2.
     void (*mean_image)(uint16_t* a, const uint16_t* b, size_t count);
     // out[s] = src[2 s] for s < count.
@@ -61,6 +68,8 @@ struct kernel_table {
                      int32_t* profile);
     // sums[c] += src[c] for c < count, modulo 2^32.
     void (*accumulate_row)(const uint16_t* src, uint32_t count, int32_t* sums);
+    // sums[c] += a[c] + b[c] for c < count, modulo 2^32: two rows at once.
+    void (*accumulate_rows2)(const uint16_t* a, const uint16_t* b, uint32_t count, int32_t* sums);
     // Band-pass filter and absolute sum of `count` windows, one float sum
     // per window into sums[].
     void (*bandpass_abs_sums)(const focus_lane* lanes, uint32_t count, const bandpass_terms& terms,

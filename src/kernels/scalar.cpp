@@ -37,6 +37,14 @@ void black_gain_span_ref(uint16_t* row, const float* frac, uint32_t begin, uint3
     }
 }
 
+void black_gain_span_pair_ref(uint16_t* row_a, uint16_t* row_b, const float* frac,
+                              uint32_t begin, uint32_t end, float fy, float gy,
+                              const gain_cells& cells_a, const gain_cells& cells_b,
+                              uint16_t black) {
+    black_gain_span_ref(row_a, frac, begin, end, fy, gy, cells_a, black);
+    black_gain_span_ref(row_b, frac, begin, end, fy, gy, cells_b, black);
+}
+
 void mean_image_ref(uint16_t* a, const uint16_t* b, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         a[i] = static_cast<uint16_t>((static_cast<uint32_t>(a[i]) + b[i]) / 2);
@@ -69,6 +77,11 @@ void accumulate_row_ref(const uint16_t* src, uint32_t count, int32_t* sums) {
     for (uint32_t c = 0; c < count; ++c) {
         sums[c] = static_cast<int32_t>(static_cast<uint32_t>(sums[c]) + src[c]);
     }
+}
+
+void accumulate_rows2_ref(const uint16_t* a, const uint16_t* b, uint32_t count, int32_t* sums) {
+    accumulate_row_ref(a, count, sums);
+    accumulate_row_ref(b, count, sums);
 }
 
 // The band-pass recurrence of bandpass_filter and the float sum of abs_sum,
@@ -130,10 +143,19 @@ void resize_columns_ref(const uint16_t* src, size_t width, int32_t out_rows,
 }
 
 const kernel_table kScalar = {
-    "scalar",          subtract_black_ref, black_gain_span_ref,   mean_image_ref,
-    every_other_ref,   column_sums_ref,    row_sums_ref,          accumulate_row_ref,
+    "scalar",
+    subtract_black_ref,
+    black_gain_span_ref,
+    black_gain_span_pair_ref,
+    mean_image_ref,
+    every_other_ref,
+    column_sums_ref,
+    row_sums_ref,
+    accumulate_row_ref,
+    accumulate_rows2_ref,
     bandpass_abs_sums_ref,
-    window_sum_range_ref, resize_columns_ref,
+    window_sum_range_ref,
+    resize_columns_ref,
 };
 
 }  // namespace

@@ -78,6 +78,24 @@ void add_row_to_bands(const kernel_table& k, band_sums_store& store, uint32_t y)
     }
 }
 
+void add_rows_to_bands(const kernel_table& k, band_sums_store& store, uint32_t y) {
+    const uint16_t* row = store.image + static_cast<size_t>(y) * store.width;
+    const uint16_t* next = row + store.width;
+    for (uint16_t i = 0; i < store.rows; ++i) {
+        const bool first = y - store.row0[i] < store.nrows[i] && y >= store.row0[i];
+        const bool second = y + 1 - store.row0[i] < store.nrows[i] && y + 1 >= store.row0[i];
+        int32_t* sums = store.sums + store.offset[i];
+        const uint32_t col = store.col_begin[i];
+        if (first && second) {
+            k.accumulate_rows2(row + col, next + col, store.ncols[i], sums);
+        } else if (first) {
+            k.accumulate_row(row + col, store.ncols[i], sums);
+        } else if (second) {
+            k.accumulate_row(next + col, store.ncols[i], sums);
+        }
+    }
+}
+
 const int32_t* ready_band(const band_sums_store& store, const uint16_t* image, uint16_t width,
                           uint16_t height, uint16_t rows, uint16_t cols, float margin, uint16_t i,
                           band_plan* band) {

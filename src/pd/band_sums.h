@@ -44,6 +44,9 @@ bool begin_bands(band_sums_store& store, const uint16_t* image, uint16_t width, 
 // Adds row y of the store's image (already in its final state) to every
 // band that contains it.
 void add_row_to_bands(const kernel_table& k, band_sums_store& store, uint32_t y);
+// Rows y and y + 1 (both final, y + 1 inside the image) to every band that
+// contains either: the same sums as add_row_to_bands on each.
+void add_rows_to_bands(const kernel_table& k, band_sums_store& store, uint32_t y);
 // The sums of grid row i (and its band) when the store is ready for this
 // image and grid; nullptr otherwise.
 const int32_t* ready_band(const band_sums_store& store, const uint16_t* image, uint16_t width,

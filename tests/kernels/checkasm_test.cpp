@@ -174,6 +174,30 @@ TEST_P(Kernels, BlackAndGainSpan) {
     }
 }
 
+TEST_P(Kernels, BlackAndGainSpanPair) {
+    rng r(12);
+    for (int round = 0; round < kRounds * 4; ++round) {
+        const uint32_t width = r.size(200);
+        const auto img_a = r.samples(width);
+        const auto img_b = r.samples(width);
+        std::vector<float> frac(width);
+        for (auto& f : frac) f = r.fraction();
+        const uint32_t begin = width ? r.below(width + 1) : 0;
+        const uint32_t end = begin + r.below(width - begin + 1);
+        const float fy = r.fraction();
+        const orvane::gain_cells ca{r.sample(), r.sample(), r.sample(), r.sample()};
+        const orvane::gain_cells cb{r.sample(), r.sample(), r.sample(), r.sample()};
+        const uint16_t black = r.below(3) == 0 ? 0 : r.sample();
+        guarded<uint16_t> a1(img_a), b1(img_b), a2(img_a), b2(img_b);
+        ref.black_gain_span_pair(a1.data(), b1.data(), frac.data(), begin, end, fy, 1.0f - fy, ca,
+                                 cb, black);
+        vec.black_gain_span_pair(a2.data(), b2.data(), frac.data(), begin, end, fy, 1.0f - fy, ca,
+                                 cb, black);
+        ASSERT_TRUE(agree(a1, a2)) << "first row, round " << round << " span " << begin << ".." << end;
+        ASSERT_TRUE(agree(b1, b2)) << "second row, round " << round << " span " << begin << ".." << end;
+    }
+}
+
 TEST_P(Kernels, MeanImageAndEveryOther) {
     rng r(3);
     for (int round = 0; round < kRounds; ++round) {
@@ -212,7 +236,7 @@ TEST_P(Kernels, ColumnAndRowSums) {
     }
 }
 
-TEST_P(Kernels, AccumulateRow) {
+TEST_P(Kernels, AccumulateRowAndRows2) {
     rng r(10);
     for (int round = 0; round < kRounds; ++round) {
         const uint32_t n = r.size(200);
@@ -223,6 +247,12 @@ TEST_P(Kernels, AccumulateRow) {
         ref.accumulate_row(row.data(), n, a.data());
         vec.accumulate_row(row.data(), n, b.data());
         ASSERT_TRUE(agree(a, b)) << "round " << round;
+
+        const auto other = r.samples(n);
+        guarded<int32_t> c(start), d(start);
+        ref.accumulate_rows2(row.data(), other.data(), n, c.data());
+        vec.accumulate_rows2(row.data(), other.data(), n, d.data());
+        ASSERT_TRUE(agree(c, d)) << "two rows, round " << round;
     }
 }
 
@@ -388,6 +418,7 @@ TEST_P(Kernels, SpeedUps) {
     const uint32_t w = 4000, h = 750;
     auto img = r.samples(size_t(w) * h);
     const auto other = r.samples(img.size());
+    auto second = other;
     std::vector<float> frac(w);
     for (auto& f : frac) f = r.fraction();
     std::vector<int32_t> prof(w);
@@ -410,6 +441,12 @@ TEST_P(Kernels, SpeedUps) {
              for (uint32_t y = 0; y < h; ++y)
                  k.black_gain_span(img.data() + size_t(y) * w, frac.data(), 0, w, 0.3f, 0.7f,
                                    {512, 520, 530, 540}, 0);
+         }},
+        {"black_gain_span_pair", [&](const kernel_table& k) {
+             for (uint32_t y = 0; y < h; ++y)
+                 k.black_gain_span_pair(img.data() + size_t(y) * w, second.data() + size_t(y) * w,
+                                        frac.data(), 0, w, 0.3f, 0.7f, {512, 520, 530, 540},
+                                        {515, 525, 535, 545}, 0);
          }},
         {"mean_image", [&](const kernel_table& k) { k.mean_image(img.data(), other.data(), img.size()); }},
         {"every_other", [&](const kernel_table& k) {
