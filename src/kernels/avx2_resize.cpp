@@ -144,14 +144,7 @@ template <int K, int NB>
 void resize_columns_slots(const uint16_t* src, size_t width, int32_t out_rows,
                           const float* weights, const int32_t* indices, int32_t taps,
                           float* inter) {
-    int32_t y_first = indices[0];
-    int32_t y_last = indices[taps - 1];
-    for (int32_t r = 1; r < out_rows; ++r) {
-        const int32_t* idx = indices + static_cast<size_t>(r) * static_cast<size_t>(taps);
-        y_first = idx[0] < y_first ? idx[0] : y_first;
-        y_last = idx[taps - 1] > y_last ? idx[taps - 1] : y_last;
-    }
-    pass_planner<K> planner{weights, indices, taps, out_rows, {}, y_first, y_last, 0, 0};
+    pass_planner<K> planner = planner_of<K>(weights, indices, taps, out_rows);
     int32_t slot_start[K];
     for (int k = 0; k < K; ++k) slot_start[k] = k;
     row_pass<K> plan[kPlanEntries];
