@@ -1,4 +1,4 @@
-// `orvane report DIR` and `orvane lot-page DIR`: the Python package's pages
+// `orvane report DIR`, `orvane lot-page DIR` and `orvane history ...`: the Python package's pages
 // run with the package found for the user, from the installed prefix or the
 // source tree this tool was built from, so the printed commands work as they
 // stand without PYTHONPATH.
@@ -134,6 +134,10 @@ void add_page_commands(CLI::App& app) {
              "Write a lot's lot.html (python3 -m orvane.lot_page, the package found for you); "
              "options after DIR go to it",
              "output folder of orvane batch");
+    add_page(app, "history", "orvane.history",
+             "The lots' history database (python3 -m orvane.history, the package found for "
+             "you): ingest RESULTS_DIR, module NAME, lots; options after the command go to it",
+             "ingest, module or lots");
 }
 
 }  // namespace orvane_tool
