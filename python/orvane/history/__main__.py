@@ -39,6 +39,13 @@ def main(argv=None):
     m.add_argument("--lot", help="with --block-out: this lot's block")
     l = sub.add_parser("lots", help="lots with yield by root cause")
     l.add_argument("--db", required=True)
+    h = sub.add_parser("page", help="write history.html, the drift page")
+    h.add_argument("--db", required=True)
+    h.add_argument("--out", default="history.html")
+    h.add_argument("--baseline", type=int, default=5,
+                   help="control limits from the first N lots (default 5)")
+    h.add_argument("--dcc-limits", type=float, nargs=2, metavar=("LO", "HI"))
+    h.add_argument("--peak-limits", type=float, nargs=2, metavar=("LO", "HI"))
     args = p.parse_args(argv)
     try:
         if args.command == "ingest":
@@ -60,6 +67,11 @@ def main(argv=None):
                 with open(args.block_out, "wb") as f:
                     f.write(pick[-1]["block"])
                 print("Block of lot %s written to %s" % (pick[-1]["lot"], args.block_out))
+        elif args.command == "page":
+            from . import drift_page
+            limits = {k: v for k, v in (("dcc", args.dcc_limits),
+                                         ("peak_lens", args.peak_limits)) if v}
+            print(drift_page.write(args.db, args.out, args.baseline, limits or None))
         else:
             for r in query.lots(args.db):
                 failed = " ".join("%s:%d" % kv for kv in sorted(r["failed"].items()))
