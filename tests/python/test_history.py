@@ -133,10 +133,15 @@ def test_killed_ingest_leaves_history_unchanged(url, results):
     assert _snapshot(url, lot) == before
 
 
-def test_concurrent_writers_keep_every_row(url, results):
+def test_concurrent_batch_runs_keep_every_row(url, results, tmp_path):
+    # Four `orvane batch --db` runs at once, each holding its transaction open a
+    # second so that they overlap.
     env = dict(os.environ, ORVANE_HISTORY_PAUSE_BEFORE_COMMIT="1")
     lots = [f"concurrent {i}" for i in range(4)]
-    procs = [_history("ingest", results[i % 2], "--db", url, "--lot", lot, env=env)
+    procs = [subprocess.Popen([cli(), "batch", str(results[i % 2].parent / f"sim{3 + i % 2}"),
+                               "--out", str(tmp_path / lot), "--no-page", "--jobs", "1",
+                               "--db", url], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              text=True, env=env)
              for i, lot in enumerate(lots)]
     for proc in procs:
         _ok(proc)

@@ -4,6 +4,8 @@ import argparse
 import sys
 import time
 
+import sqlalchemy as sa
+
 from . import db, query, record
 
 
@@ -80,6 +82,11 @@ def main(argv=None):
                     r["modules"], 100 * r["yield"], failed))
     except (db.HistoryError, OSError) as e:
         print("orvane history: " + str(e), file=sys.stderr)
+        return 1
+    except sa.exc.SQLAlchemyError as e:
+        cause = getattr(e, "orig", None) or e
+        print("orvane history: database error: " + str(cause).strip().splitlines()[0],
+              file=sys.stderr)
         return 1
     return 0
 
