@@ -172,13 +172,14 @@ def _write_atomic(path, data):
 
 
 def run(lot, out="orvane-lot", scheduler=None, workers=None, settings=None, force=False,
-        cli=None, page=True, acceptance=None, module_reports="failed", quiet=False):
+        cli=None, page=True, acceptance=None, module_reports="failed", quiet=False, db=None):
     """Calibrates every module of `lot` as Dask tasks and writes out/lot.csv (and the lot
     page, out/lot.html, unless page is False, with the reports of the failed modules,
     of "all" or of none (None) as module_reports says, as `orvane batch` does). `scheduler`: the address of a running scheduler; without it a local cluster
     of `workers` workers (default: one per core) runs the tasks. `acceptance`: the
     acceptance file every module is judged against (default: the tool's defaults).
     Unless quiet, prints progress lines on stderr and the yield summary on stdout.
+    `db`: a history database URL the lot is recorded in at the end (orvane.history).
     Returns the path of lot.csv."""
     cli = find_cli(cli)
     out = os.path.abspath(os.fspath(out))
@@ -207,6 +208,9 @@ def run(lot, out="orvane-lot", scheduler=None, workers=None, settings=None, forc
         print(f"orvane.batch: {len(entries)} modules in "
               f"{time.monotonic() - progress.t0:.0f} s on {where}")
         print(yield_summary(out, cli, acceptance), end="", flush=True)
+    if db:
+        from . import history
+        history.ingest(out, db)
     if page:
         from . import lot_page
         lot_page.write(out, module_reports=module_reports)
@@ -227,6 +231,7 @@ def main(argv=None):
                         "against (default: the tool's defaults)")
     parser.add_argument("--force", action="store_true", help="redo complete modules")
     parser.add_argument("--cli", help="the orvane tool (default: ORVANE_CLI or PATH)")
+    parser.add_argument("--db", help="history database URL to record the lot in at the end")
     parser.add_argument("--no-page", action="store_true", help="do not write lot.html")
     parser.add_argument("--module-reports", choices=["all", "failed", "none"], default="failed",
                         help="the modules whose report.html the lot page links are written "
@@ -235,7 +240,8 @@ def main(argv=None):
     try:
         path = run(a.lot, a.out, a.scheduler, a.workers, a.settings, a.force, a.cli,
                    page=not a.no_page, acceptance=a.acceptance,
-                   module_reports=None if a.module_reports == "none" else a.module_reports)
+                   module_reports=None if a.module_reports == "none" else a.module_reports,
+                   db=a.db)
     except BatchError as e:
         print(f"orvane.batch: {e}", file=sys.stderr)
         return 1

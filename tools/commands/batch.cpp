@@ -37,6 +37,7 @@ struct batch_options {
     std::string acceptance;
     std::string module_reports = "failed";
     bool no_page = false;
+    std::string db;        // history database URL to ingest the lot into at the end
     unsigned jobs = 0;
     bool force = false;
     bool list = false;
@@ -148,6 +149,12 @@ void run_batch(const batch_options& o) {
         lot.size() - resumed, resumed,
         yield_summary(outcomes, o.acceptance.empty() ? "defaults" : o.acceptance).c_str());
     std::printf("Lot table: %s\n", table_path.c_str());
+    if (!o.db.empty()) {
+        // The lot's folder is complete whatever the database does: a failed
+        // ingest is the run's error, but after the outputs and the page.
+        std::fflush(stdout);
+        ingest_history(o.out, o.db);
+    }
     if (o.no_page) {
         std::printf("Lot page: orvane lot-page %s\n", o.out.c_str());
         return;
@@ -200,6 +207,9 @@ void add_batch_command(CLI::App& app) {
                     "failed or none")
         ->check(CLI::IsMember({"all", "failed", "none"}))
         ->capture_default_str();
+    cmd->add_option("--db", opts->db,
+                    "at the end, record the lot in this history database (sqlite:///FILE or "
+                    "postgresql://...; orvane history, docs/history.md)");
     cmd->add_flag("--no-page", opts->no_page, "do not write lot.html and the modules' reports");
     cmd->add_flag("--force", opts->force, "redo modules whose outputs are complete");
     cmd->add_flag("--list", opts->list, "print the lot's modules (name TAB manifest) and stop");

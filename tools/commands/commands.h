@@ -21,6 +21,11 @@ void add_page_commands(CLI::App& app);
 // io_error when the page cannot be written.
 void write_lot_page(const std::string& out_dir, const std::string& module_reports);
 
+// Records a batch's output folder in the history database at `url`
+// (python3 -m orvane.history ingest) and waits for it; throws io_error when
+// the ingest fails.
+void ingest_history(const std::string& out_dir, const std::string& url);
+
 // An output folder named "" would resolve to the current folder (or, for
 // paths built beside an input, that input's own folder): a usage error.
 inline const CLI::Validator kNonEmptyPath(

@@ -1,4 +1,4 @@
-// `orvane report DIR` and `orvane lot-page DIR`: the Python package's pages
+// `orvane report DIR`, `orvane lot-page DIR` and `orvane history ...`: the Python package's pages
 // run with the package found for the user, from the installed prefix or the
 // source tree this tool was built from, so the printed commands work as they
 // stand without PYTHONPATH.
@@ -103,18 +103,19 @@ void add_page(CLI::App& app, const char* name, const char* module, const char* a
 
 }  // namespace
 
-void write_lot_page(const std::string& out_dir, const std::string& module_reports) {
-    std::vector<std::string> args = {out_dir};
-    if (module_reports != "none") args.insert(args.end(), {"--module-reports", module_reports});
-    std::vector<std::string> words = page_words("orvane.lot_page", args);
+namespace {
+
+// Runs a module of the package and waits for it; stdout quiet when the
+// module's own lines are not the caller's output.
+void run_module(const char* module, const std::vector<std::string>& args, bool quiet) {
+    std::vector<std::string> words = page_words(module, args);
     std::vector<char*> argv = argv_of(words);
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t pid = ::fork();
     if (pid < 0) throw io::io_error(std::string("cannot start ") + kPython);
     if (pid == 0) {
-        // The page's own line (its path) is not the batch summary's: quiet stdout.
-        if (std::freopen("/dev/null", "w", stdout) == nullptr) ::_exit(127);
+        if (quiet && std::freopen("/dev/null", "w", stdout) == nullptr) ::_exit(127);
         ::execv(kPython, argv.data());
         ::_exit(127);
     }
@@ -122,7 +123,21 @@ void write_lot_page(const std::string& out_dir, const std::string& module_report
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw io::io_error(std::string(kPython) + " -m orvane.lot_page " + out_dir + " failed");
+        throw io::io_error(std::string(kPython) + " -m " + module + " " + args.front() +
+                           " failed");
+}
+
+}  // namespace
+
+void write_lot_page(const std::string& out_dir, const std::string& module_reports) {
+    std::vector<std::string> args = {out_dir};
+    if (module_reports != "none") args.insert(args.end(), {"--module-reports", module_reports});
+    // The page's own line (its path) is not the batch summary's.
+    run_module("orvane.lot_page", args, true);
+}
+
+void ingest_history(const std::string& out_dir, const std::string& url) {
+    run_module("orvane.history", {"ingest", out_dir, "--db", url}, false);
 }
 
 void add_page_commands(CLI::App& app) {
@@ -134,6 +149,10 @@ void add_page_commands(CLI::App& app) {
              "Write a lot's lot.html (python3 -m orvane.lot_page, the package found for you); "
              "options after DIR go to it",
              "output folder of orvane batch");
+    add_page(app, "history", "orvane.history",
+             "The lots' history database (python3 -m orvane.history, the package found for "
+             "you): ingest RESULTS_DIR, module NAME, lots; options after the command go to it",
+             "ingest, module or lots");
 }
 
 }  // namespace orvane_tool

@@ -23,6 +23,7 @@ struct simulate_options {
     io::frame_format format = io::frame_format::raw16;
     bool verify = false;
     int lot = 0;
+    float dcc_scale = 1.0f;
 };
 
 // `--lot N`: N modules of the design the options describe, one capture set
@@ -34,7 +35,11 @@ void run_simulate_lot(const simulate_options& o) {
     const orvane_sim::sensor_model design = sim_model(o.sim);
     const cal_settings settings = tuned_settings(design, o.sim.kind);
     const gain_limits limits = tuned_limits(design, o.sim.kind);
-    const std::vector<orvane_sim::lot_module> lot = orvane_sim::make_lot(design, o.lot, o.sim.seed);
+    // A shifted lot (a lens batch off its design) still runs the design's
+    // settings, as a line would: only the modules' DCC moves.
+    orvane_sim::sensor_model shifted = design;
+    shifted.dcc_centre *= o.dcc_scale;
+    const std::vector<orvane_sim::lot_module> lot = orvane_sim::make_lot(shifted, o.lot, o.sim.seed);
     std::printf(
         "orvane simulate: a lot of %d %s PD modules, %u x %u sensor, lot seed %llu, %s "
         "frames\n",
@@ -137,6 +142,11 @@ void add_simulate_command(CLI::App& app) {
                     "one capture set each under OUT/<module>/, seeded by --seed")
         ->check(CLI::Range(1, 100000))
         ->excludes("--verify");
+    cmd->add_option("--dcc-scale", opts->dcc_scale,
+                    "with --lot: the modules' DCC scattered around the design's times this "
+                    "factor (a lot whose lenses drifted), the settings still the design's")
+        ->check(CLI::Range(0.5f, 2.0f))
+        ->needs("--lot");
     cmd->callback([opts] { run_simulate(*opts); });
 }
 
