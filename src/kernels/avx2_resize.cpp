@@ -51,13 +51,8 @@ void resize_columns_strips(const uint16_t* src, size_t width, int32_t out_rows,
         }
         return;
     }
-    int32_t first = indices[0];
-    int32_t last = indices[taps - 1];
-    for (int32_t r = 1; r < out_rows; ++r) {
-        const int32_t* idx = indices + static_cast<size_t>(r) * static_cast<size_t>(taps);
-        first = idx[0] < first ? idx[0] : first;
-        last = idx[taps - 1] > last ? idx[taps - 1] : last;
-    }
+    int32_t first = 0, last = 0;
+    tap_row_range(indices, taps, out_rows, first, last);
     for (size_t c0 = 0; c0 < width; c0 += kStrip) {
         const size_t n = width - c0 < kStrip ? width - c0 : kStrip;
         int32_t next[kMaxRows];

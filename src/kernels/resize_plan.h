@@ -105,18 +105,25 @@ bool slots_suffice(const int32_t* indices, int32_t out_rows, int32_t taps, int32
     return true;
 }
 
+// The lowest and highest source row any output row takes a tap from.
+inline void tap_row_range(const int32_t* indices, int32_t taps, int32_t out_rows,
+                          int32_t& first, int32_t& last) {
+    first = indices[0];
+    last = indices[taps - 1];
+    for (int32_t r = 1; r < out_rows; ++r) {
+        const int32_t* idx = indices + static_cast<size_t>(r) * static_cast<size_t>(taps);
+        first = idx[0] < first ? idx[0] : first;
+        last = idx[taps - 1] > last ? idx[taps - 1] : last;
+    }
+}
+
 // The planner of a column pass over all output rows: from the lowest tap
 // row of any output row to the highest.
 template <int K>
 pass_planner<K> planner_of(const float* weights, const int32_t* indices, int32_t taps,
                            int32_t out_rows) {
-    int32_t y_first = indices[0];
-    int32_t y_last = indices[taps - 1];
-    for (int32_t r = 1; r < out_rows; ++r) {
-        const int32_t* idx = indices + static_cast<size_t>(r) * static_cast<size_t>(taps);
-        y_first = idx[0] < y_first ? idx[0] : y_first;
-        y_last = idx[taps - 1] > y_last ? idx[taps - 1] : y_last;
-    }
+    int32_t y_first = 0, y_last = 0;
+    tap_row_range(indices, taps, out_rows, y_first, y_last);
     return pass_planner<K>{weights, indices, taps, out_rows, {}, y_first, y_last, 0, 0};
 }
 
