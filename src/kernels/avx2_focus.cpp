@@ -1,4 +1,4 @@
-// AVX2 kernels: the focus band-pass, up to 16 windows side by side. Built for
+// AVX2 kernels: the focus band-pass, up to 24 windows side by side. Built for
 // AVX2 like every avx2_* unit (the rules they keep are in kernels/avx2.cpp).
 #include <immintrin.h>
 
@@ -13,7 +13,7 @@
 namespace orvane {
 namespace {
 
-// ---- focus: band-pass sequences of up to 16 windows side by side ---------
+// ---- focus: band-pass sequences of up to 24 windows side by side ---------
 
 // Reads one window in row-major order, eight samples at a time, and says
 // which of them fall in the summed columns.
@@ -63,6 +63,86 @@ struct lane_reader : lane_cursor {
         return _mm256_set_m128i(high, low);
     }
 
+    // Where the next n chunks of sixteen samples are (src[c * step]) and
+    // the column each starts at (cols[c * step]), for the column bits. A
+    // chunk within a row is read in place; one that crosses a row's end or
+    // the window's end is put together in scratch[c], its column is
+    // kAcross and its bits are in bits[c * step]. The cursor is held in
+    // locals so that it stays in registers on the common path, where all n
+    // chunks lie within the row.
+    template <int N>
+    __attribute__((always_inline)) inline void fill(const __m256i** src, uint32_t* cols,
+                                                    uint32_t* bits, uint32_t step,
+                                                    __m256i* scratch) {
+        uintptr_t p = at;
+        uint32_t c0 = col;
+        if (remaining >= 16 * N && c0 + 16 * N <= width) {
+            _mm_prefetch(reinterpret_cast<const char*>(p + ahead), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(p + ahead + 64), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(p + ahead + 127), _MM_HINT_T0);
+#pragma GCC unroll 8
+            for (int c = 0; c < N; ++c) {
+                src[c * step] = reinterpret_cast<const __m256i*>(p + 32 * c);
+                cols[c * step] = c0 + 16 * c;
+            }
+            remaining -= 16 * N;
+            p += 32 * N;
+            c0 += 16 * N;
+            if (c0 == width) {
+                c0 = 0;
+                p += row_skip;
+            }
+            at = p;
+            col = c0;
+            return;
+        }
+        for (int c = 0; c < N; ++c) {
+            if (remaining >= 16 && col + 16 <= width) {
+                src[c * step] = reinterpret_cast<const __m256i*>(at);
+                cols[c * step] = col;
+                advance(16);
+            } else if (remaining >= 16 && width >= 16) {
+                // The last k samples of this row and the first 16 - k of the
+                // next: the row's last sixteen and the next row's first
+                // sixteen side by side, read back from k before their
+                // seam. Both loads stay within the window's rows.
+                const uint32_t k = width - col;
+                const uintptr_t row_end = at + k * sizeof(uint16_t);
+                const uintptr_t next_row = row_end + row_skip;
+                alignas(32) uint16_t pair[32];
+                _mm256_store_si256(
+                    reinterpret_cast<__m256i*>(pair),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row_end - 32)));
+                _mm256_store_si256(reinterpret_cast<__m256i*>(pair + 16),
+                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(next_row)));
+                _mm256_store_si256(
+                    scratch + c,
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pair + 16 - k)));
+                bits[c * step] =
+                    (range_bits16(col) & ((1u << k) - 1u)) | ((range_bits16(0) << k) & 0xFFFFu);
+                src[c * step] = scratch + c;
+                cols[c * step] = kAcross;
+                remaining -= 16;
+                col = 16 - k;
+                at = next_row + col * sizeof(uint16_t);
+            } else {
+                bits[c * step] = across16(scratch + c);
+                src[c * step] = scratch + c;
+                cols[c * step] = kAcross;
+            }
+        }
+    }
+
+    static constexpr uint32_t kAcross = 0x80000000u;
+
+    // A chunk that crosses a row's end or the window's end, put together in
+    // `out`; returns its column bits.
+    __attribute__((noinline)) uint32_t across16(__m256i* out) {
+        uint32_t b = 0;
+        _mm256_store_si256(out, next16(b));
+        return b;
+    }
+
     // Eight samples that cross a row's end: two loads where the window is
     // at least eight wide, sample by sample at its end or when narrower.
     __attribute__((noinline)) __m128i next_across(uint32_t& bits) {
@@ -95,50 +175,38 @@ struct lane_reader : lane_cursor {
     }
 };
 
-// State of eight sequences.
-struct bandpass8 {
-    __m256 s1, s2, sum;
-};
-
 struct bandpass_consts {
     __m256 a1, a2, b0, b1, b2, lo, hi, magnitude;
 };
 
-// One sample of each of the eight sequences: the recurrence of
-// bandpass_filter, the saturating 16-bit store (NaN gives 0, clamp,
-// truncate toward zero), its absolute value as a float, added to the lane's
-// sum where `take` is set (adding +0 elsewhere leaves a sum unchanged).
+// One sample of eight sequences: the recurrence of bandpass_filter with
+// v1 = v[n-1] and v2 = v[n-2], the saturating 16-bit store (NaN gives 0,
+// clamp, truncate toward zero), its absolute value as a float, added to the
+// lane's sum where the sign bit of `take` is set (adding +0 elsewhere leaves
+// a sum unchanged). Returns v[n].
 //
 // Stable = a stable filter with b1 = 0 (the library's band-pass): from
 // samples of at most 65535 the states stay finite, so y is never NaN and
-// b1 * s1 is a zero whose sign only reaches y when y is zero itself, which
+// b1 * v1 is a zero whose sign only reaches y when y is zero itself, which
 // the truncated absolute value turns into 0 either way. Both steps are then
 // left out without changing any sum.
-template <bool Stable>
-inline void bandpass_step(bandpass8& st, __m128i x16, __m256 take, const bandpass_consts& k) {
-    const __m256 x = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(x16));
-    const __m256 v = _mm256_sub_ps(_mm256_sub_ps(x, _mm256_mul_ps(k.a1, st.s1)),
-                                   _mm256_mul_ps(k.a2, st.s2));
+template <bool Stable, bool All>
+__attribute__((always_inline)) inline __m256 bandpass_step(__m256 v1, __m256 v2, __m256& sum,
+                                                           const __m128i* x16, __m256 take,
+                                                           const bandpass_consts& k) {
+    const __m256 x = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_load_si128(x16)));
+    const __m256 v =
+        _mm256_sub_ps(_mm256_sub_ps(x, _mm256_mul_ps(k.a1, v1)), _mm256_mul_ps(k.a2, v2));
     const __m256 b0v = _mm256_mul_ps(k.b0, v);
-    const __m256 y =
-        _mm256_add_ps(Stable ? b0v : _mm256_add_ps(b0v, _mm256_mul_ps(k.b1, st.s1)),
-                      _mm256_mul_ps(k.b2, st.s2));
-    st.s2 = st.s1;
-    st.s1 = v;
+    const __m256 y = _mm256_add_ps(Stable ? b0v : _mm256_add_ps(b0v, _mm256_mul_ps(k.b1, v1)),
+                                   _mm256_mul_ps(k.b2, v2));
     const __m256 finite = Stable ? y : _mm256_and_ps(y, _mm256_cmp_ps(y, y, _CMP_ORD_Q));
     const __m256 clamped = _mm256_min_ps(_mm256_max_ps(finite, k.lo), k.hi);
     const __m256 t = _mm256_round_ps(clamped, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
     const __m256 term = _mm256_and_ps(t, k.magnitude);
-    st.sum = _mm256_add_ps(st.sum, _mm256_and_ps(term, take));
+    sum = _mm256_add_ps(sum, All ? term : _mm256_blendv_ps(_mm256_setzero_ps(), term, take));
+    return v;
 }
-
-// Lane masks for step k from the per-lane column bits.
-inline __m256 take_mask(__m256i bits, int k) {
-    const __m256i bit = _mm256_set1_epi32(1 << k);
-    return _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(bits, bit), bit));
-}
-
-constexpr uint32_t kLanes = 16;  // two registers of eight sequences hide the latency
 
 // Unpacks of 256-bit registers: transpose8x8 on them transposes both
 // 128-bit halves at once.
@@ -151,22 +219,54 @@ struct unpack256 {
     static __m256i hi64(__m256i a, __m256i b) { return _mm256_unpackhi_epi64(a, b); }
 };
 
-// Sixteen samples of each of eight lanes, transposed so that x[s] holds
-// sample s of every lane in its low half and sample 8 + s in its high half;
-// bits says which samples are summed.
-inline __m256i load16x8(lane_reader* reader, __m256i x[8]) {
+constexpr int kChunks = 4;  // chunks of sixteen samples staged per pass
+
+// Sixteen samples of each of eight lanes, transposed into x: x[s] holds
+// sample s of every lane in its low half and sample 8 + s in its high half.
+__attribute__((always_inline)) inline void transpose16x8(const __m256i* const* src, __m256i* x) {
     __m256i rows[8];
-    alignas(32) uint32_t b[8];
-    for (uint32_t l = 0; l < 8; ++l) rows[l] = reader[l].next16(b[l]);
-    transpose8x8<unpack256>(rows, x);
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
+#pragma GCC unroll 8
+    for (uint32_t l = 0; l < 8; ++l) rows[l] = _mm256_loadu_si256(src[l]);
+    __m256i t[8];
+    transpose8x8<unpack256>(rows, t);
+#pragma GCC unroll 8
+    for (uint32_t s = 0; s < 8; ++s) _mm256_store_si256(x + s, t[s]);
 }
 
-template <bool Stable>
+// Sample s (0..15) of a staged chunk of eight lanes.
+inline const __m128i* staged_sample(const __m256i* x, int s) {
+    return reinterpret_cast<const __m128i*>(x + (s & 7)) + (s >> 3);
+}
+
+// Column bits of chunks of sixteen starting at columns c0, per lane: which
+// of columns [c0, c0 + 16) lie in [first, last).
+inline __m256i column_bits(__m256i c0, __m256i first, __m256i last) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i sixteen = _mm256_set1_epi32(16);
+    const __m256i lo =
+        _mm256_min_epi32(_mm256_max_epi32(_mm256_sub_epi32(first, c0), zero), sixteen);
+    const __m256i hi =
+        _mm256_min_epi32(_mm256_max_epi32(_mm256_sub_epi32(last, c0), zero), sixteen);
+    const __m256i ones = _mm256_set1_epi32(0xFFFF);
+    return _mm256_and_si256(_mm256_and_si256(_mm256_srlv_epi32(ones, _mm256_sub_epi32(sixteen, hi)),
+                                             _mm256_sllv_epi32(ones, lo)),
+                            ones);
+}
+
+// Sign bit of lane l = bit s of the lane's column bits.
+inline __m256 take_mask(__m256i bits, int s) {
+    return _mm256_castsi256_ps(_mm256_sll_epi32(bits, _mm_cvtsi32_si128(31 - s)));
+}
+
+// G groups of eight sequences run side by side so that the recurrence's
+// latency (multiply, subtract, subtract per sample) is hidden behind the
+// other groups' arithmetic. The samples are staged in memory sixteen at a
+// time, which leaves the registers to the states and constants.
+template <bool Stable, int G>
 void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_terms& t, float* sums) {
-    lane_reader reader[kLanes];
+    lane_reader reader[8 * G];
     uint64_t longest = 0;
-    for (uint32_t l = 0; l < kLanes; ++l) {
+    for (uint32_t l = 0; l < 8 * G; ++l) {
         if (l < count) {
             reader[l].start(lanes[l]);
             longest = reader[l].remaining > longest ? reader[l].remaining : longest;
@@ -174,56 +274,135 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
             reader[l].idle();
         }
     }
-    const bandpass_consts k = {_mm256_set1_ps(t.a1),      _mm256_set1_ps(t.a2),
-                               _mm256_set1_ps(t.b0),      _mm256_set1_ps(t.b1),
-                               _mm256_set1_ps(t.b2),      _mm256_set1_ps(-32768.0f),
-                               _mm256_set1_ps(32767.0f),  _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF))};
-    // Two named states, not an array, so that they stay in registers.
-    bandpass8 a = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
-    bandpass8 b = a;
-    const bool two = count > 8;
-    for (uint64_t done = 0; done < longest; done += 16) {
-        __m256i xa[8], xb[8];
-        const __m256i bits_a = load16x8(reader, xa);
-        if (two) {
-            const __m256i bits_b = load16x8(reader + 8, xb);
-#pragma GCC unroll 8
-            for (int s = 0; s < 8; ++s) {
-                bandpass_step<Stable>(a, _mm256_castsi256_si128(xa[s]), take_mask(bits_a, s), k);
-                bandpass_step<Stable>(b, _mm256_castsi256_si128(xb[s]), take_mask(bits_b, s), k);
+    const bandpass_consts k = {
+        _mm256_set1_ps(t.a1),     _mm256_set1_ps(t.a2),
+        _mm256_set1_ps(t.b0),     _mm256_set1_ps(t.b1),
+        _mm256_set1_ps(t.b2),     _mm256_set1_ps(-32768.0f),
+        _mm256_set1_ps(32767.0f), _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF))};
+    __m256 v1[G], v2[G], sum[G];
+    for (int g = 0; g < G; ++g) v1[g] = v2[g] = sum[g] = _mm256_setzero_ps();
+    // Staged chunks: samples transposed per group of eight lanes, and the
+    // column bits of every lane. Staging a few chunks at a time in a pass of
+    // their own leaves the arithmetic below every register it needs.
+    alignas(32) __m256i staged[kChunks * G * 8];
+    // Seen through a pointer the compiler cannot follow, the staging area
+    // stays one block of memory instead of being split into scalars.
+    __m256i* x = staged;
+    asm("" : "+r"(x));
+    alignas(32) uint32_t bits[kChunks][8 * G];
+    // Summed columns of each lane, and all bits set for lanes past `count`:
+    // idle lanes read zeros and their sums are dropped, so they do not keep
+    // a chunk off the unmasked path.
+    __m256i first[G], last[G], idle[G];
+    for (int g = 0; g < G; ++g) {
+        alignas(32) uint32_t f[8], e[8], i[8];
+        for (uint32_t l = 0; l < 8; ++l) {
+            f[l] = reader[8 * g + l].first;
+            e[l] = reader[8 * g + l].last;
+            i[l] = 8 * g + l < count ? 0 : 0xFFFFu;
+        }
+        first[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(f));
+        last[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(e));
+        idle[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(i));
+    }
+    alignas(32) __m256i scratch[8 * G][kChunks];
+    for (uint64_t done = 0; done < longest; done += 16 * kChunks) {
+        const __m256i* src[kChunks][8 * G];
+        alignas(32) uint32_t cols[kChunks][8 * G];
+        for (uint32_t l = 0; l < 8 * G; ++l) {
+            reader[l].template fill<kChunks>(&src[0][l], &cols[0][l], &bits[0][l], 8 * G,
+                                             scratch[l]);
+        }
+        for (int c = 0; c < kChunks; ++c) {
+#pragma GCC unroll 3
+            for (int g = 0; g < G; ++g) {
+                transpose16x8(src[c] + 8 * g, x + (c * G + g) * 8);
+                auto* b = reinterpret_cast<__m256i*>(bits[c] + 8 * g);
+                const __m256i c0 =
+                    _mm256_load_si256(reinterpret_cast<const __m256i*>(cols[c] + 8 * g));
+                const __m256i in_row = column_bits(c0, first[g], last[g]);
+                const __m256i across =
+                    _mm256_cmpeq_epi32(c0, _mm256_set1_epi32(lane_reader::kAcross));
+                _mm256_store_si256(
+                    b, _mm256_or_si256(_mm256_blendv_epi8(in_row, _mm256_load_si256(b), across),
+                                       idle[g]));
             }
-#pragma GCC unroll 8
-            for (int s = 0; s < 8; ++s) {
-                bandpass_step<Stable>(a, _mm256_extracti128_si256(xa[s], 1), take_mask(bits_a, 8 + s), k);
-                bandpass_step<Stable>(b, _mm256_extracti128_si256(xb[s], 1), take_mask(bits_b, 8 + s), k);
+        }
+        for (int c = 0; c < kChunks; ++c) {
+            __m256i all = _mm256_set1_epi32(-1);
+            for (int g = 0; g < G; ++g) {
+                all = _mm256_and_si256(
+                    all, _mm256_load_si256(reinterpret_cast<const __m256i*>(bits[c] + 8 * g)));
             }
-        } else {
-#pragma GCC unroll 8
-            for (int s = 0; s < 8; ++s) {
-                bandpass_step<Stable>(a, _mm256_castsi256_si128(xa[s]), take_mask(bits_a, s), k);
-            }
-#pragma GCC unroll 8
-            for (int s = 0; s < 8; ++s) {
-                bandpass_step<Stable>(a, _mm256_extracti128_si256(xa[s], 1), take_mask(bits_a, 8 + s), k);
+            const bool every = _mm256_testc_si256(all, _mm256_set1_epi32(0xFFFF)) != 0;
+            if (every) {
+#pragma GCC unroll 16
+                for (int s = 0; s < 16; s += 2) {
+#pragma GCC unroll 3
+                    for (int g = 0; g < G; ++g) {
+                        v2[g] = bandpass_step<Stable, true>(v1[g], v2[g], sum[g],
+                                                            staged_sample(x + (c * G + g) * 8, s),
+                                                            _mm256_setzero_ps(), k);
+                    }
+#pragma GCC unroll 3
+                    for (int g = 0; g < G; ++g) {
+                        v1[g] = bandpass_step<Stable, true>(
+                            v2[g], v1[g], sum[g], staged_sample(x + (c * G + g) * 8, s + 1),
+                            _mm256_setzero_ps(), k);
+                    }
+                }
+            } else {
+                __m256i lane_bits[G];
+#pragma GCC unroll 3
+                for (int g = 0; g < G; ++g) {
+                    lane_bits[g] =
+                        _mm256_load_si256(reinterpret_cast<const __m256i*>(bits[c] + 8 * g));
+                }
+#pragma GCC unroll 16
+                for (int s = 0; s < 16; s += 2) {
+#pragma GCC unroll 3
+                    for (int g = 0; g < G; ++g) {
+                        v2[g] = bandpass_step<Stable, false>(v1[g], v2[g], sum[g],
+                                                             staged_sample(x + (c * G + g) * 8, s),
+                                                             take_mask(lane_bits[g], s), k);
+                    }
+#pragma GCC unroll 3
+                    for (int g = 0; g < G; ++g) {
+                        v1[g] = bandpass_step<Stable, false>(
+                            v2[g], v1[g], sum[g], staged_sample(x + (c * G + g) * 8, s + 1),
+                            take_mask(lane_bits[g], s + 1), k);
+                    }
+                }
             }
         }
     }
-    alignas(32) float out[16];
-    _mm256_store_ps(out, a.sum);
-    _mm256_store_ps(out + 8, b.sum);
-    for (uint32_t l = 0; l < count && l < kLanes; ++l) sums[l] = out[l];
+    alignas(32) float out[8 * G];
+    for (int g = 0; g < G; ++g) _mm256_store_ps(out + 8 * g, sum[g]);
+    for (uint32_t l = 0; l < count && l < 8 * G; ++l) sums[l] = out[l];
+}
+
+template <bool Stable>
+void bandpass_sums(const focus_lane* lanes, uint32_t count, const bandpass_terms& t, float* sums) {
+    // Three groups of eight keep the arithmetic busy; fewer windows take
+    // fewer groups.
+    for (uint32_t base = 0; base < count; base += 24) {
+        const uint32_t n = min_u32(24, count - base);
+        if (n > 16) {
+            bandpass_group<Stable, 3>(lanes + base, n, t, sums + base);
+        } else if (n > 8) {
+            bandpass_group<Stable, 2>(lanes + base, n, t, sums + base);
+        } else {
+            bandpass_group<Stable, 1>(lanes + base, n, t, sums + base);
+        }
+    }
 }
 
 void bandpass_abs_sums_avx2(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
                             float* sums) {
-    const bool stable = bandpass_is_stable(t);
-    for (uint32_t base = 0; base < count; base += kLanes) {
-        const uint32_t n = min_u32(kLanes, count - base);
-        if (stable) {
-            bandpass_group<true>(lanes + base, n, t, sums + base);
-        } else {
-            bandpass_group<false>(lanes + base, n, t, sums + base);
-        }
+    if (bandpass_is_stable(t)) {
+        bandpass_sums<true>(lanes, count, t, sums);
+    } else {
+        bandpass_sums<false>(lanes, count, t, sums);
     }
 }
 
