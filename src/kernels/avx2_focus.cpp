@@ -15,6 +15,8 @@ namespace {
 
 // ---- focus: band-pass sequences of up to 24 windows side by side ---------
 
+alignas(32) const __m256i kZeroChunk = {0, 0, 0, 0};
+
 // Reads one window in row-major order, eight samples at a time, and says
 // which of them fall in the summed columns.
 struct lane_reader : lane_cursor {
@@ -94,6 +96,15 @@ struct lane_reader : lane_cursor {
             }
             at = p;
             col = c0;
+            return;
+        }
+        if (remaining == 0) {
+            // A window done before the longest one: zeros, none summed.
+            for (int c = 0; c < N; ++c) {
+                src[c * step] = &kZeroChunk;
+                bits[c * step] = 0;
+                cols[c * step] = kAcross;
+            }
             return;
         }
         for (int c = 0; c < N; ++c) {
