@@ -15,16 +15,39 @@
 #include <cstring>
 
 #include "context/context.h"
+#include "kernels/kernels.h"
 #include "orvane.h"
 
 namespace fuzz {
 
+constexpr int kTables = 3;  // scalar, avx2, avx512
+
+inline const char* table_name(int i) {
+    static const char* const names[kTables] = {"scalar", "avx2", "avx512"};
+    return names[i];
+}
+
+// Whether this build and this CPU have table i. Drivers linked with the
+// library's internals (ORVANE_FUZZ_TABLES) see every table; the tool's
+// readers, which take no context, run on the first alone.
+inline bool table_present(int i) {
+#ifdef ORVANE_FUZZ_TABLES
+    return i == 0 || (i == 1 && orvane::avx2_kernels() != nullptr) ||
+           (i == 2 && orvane::avx512_kernels() != nullptr);
+#else
+    return i == 0;
+#endif
+}
+
 struct context_slot {
-    cal_context* reused = nullptr;
+    cal_context* reused[kTables] = {};  // one per kernel table (tables driver)
     cal_context* fresh = nullptr;
     bool checking = false;   // replay driver: check the reset, poison the buffers
+    bool digesting = false;  // replay and tables drivers: fold results into `digest`
     bool use_fresh = false;  // replay driver: run on a newly created context
-    uint64_t digest = 0;     // what the input produced, compared by the replay driver
+    int table = 0;           // tables driver: the table this run's context uses
+    const char* table_name = nullptr;  // ORVANE_CPU for that context; nullptr: as set
+    uint64_t digest = 0;     // what the input produced, compared by the drivers
 };
 
 inline context_slot& slot() {
@@ -37,7 +60,7 @@ constexpr uint64_t kDigestBasis = 0xcbf29ce484222325ull;
 // FNV-1a over everything an input produces (status words, records, blocks
 // and the context's settings and state after the calls).
 inline void note(const void* bytes, size_t n) {
-    if (!slot().checking) return;  // fuzzing: no cost
+    if (!slot().digesting) return;  // plain fuzzing: no cost
     const auto* p = static_cast<const uint8_t*>(bytes);
     uint64_t h = slot().digest;
     for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
@@ -92,19 +115,22 @@ inline void poison_working_buffers(cal_context* ctx) {
 // The context an input works on.
 inline cal_context* context(const cal_settings& settings) {
     context_slot& s = slot();
+    // A context keeps the table chosen when it is created.
+    if (s.table_name != nullptr) setenv("ORVANE_CPU", s.table_name, 1);
     if (s.use_fresh) {
         Orvane_destroy(s.fresh);
         s.fresh = Orvane_create(&settings);
         return s.fresh;
     }
-    if (s.reused == nullptr) {
-        s.reused = Orvane_create(&settings);
-        if (s.reused != nullptr && s.checking) poison_working_buffers(s.reused);
-        return s.reused;
+    cal_context*& reused = s.reused[s.table];
+    if (reused == nullptr) {
+        reused = Orvane_create(&settings);
+        if (reused != nullptr && s.checking) poison_working_buffers(reused);
+        return reused;
     }
-    reset(s.reused, settings);
-    if (s.checking) check_reset(s.reused, settings);
-    return s.reused;
+    reset(reused, settings);
+    if (s.checking) check_reset(reused, settings);
+    return reused;
 }
 
 }  // namespace fuzz

@@ -1,8 +1,9 @@
 // Replays every file of the given folders (or single files) through the
-// fuzz target, so crash inputs stay fixed once found. Each input runs twice,
-// on the process's reused context and on a new one, and must give the same
-// results both times: the reuse that makes fuzzing fast must not change
-// what an input does.
+// fuzz target, so crash inputs stay fixed once found. Each input runs on
+// every kernel table the CPU has, each time twice, on the process's reused
+// context and on a new one, and must give the same results every time: the
+// reuse that makes fuzzing fast must not change what an input does, nor
+// must the table.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -26,13 +27,28 @@ uint64_t run(const uint8_t* data, size_t size, bool fresh) {
     return fuzz::slot().digest;
 }
 
+// On every kernel table the CPU has, each with its own reused context: the
+// results must not depend on the table either.
 void replay(const uint8_t* data, size_t size, const std::string& name) {
-    const uint64_t reused = run(data, size, false);
-    const uint64_t fresh = run(data, size, true);
-    if (reused != fresh) {
-        std::fprintf(stderr, "%s: results on the reused context differ from a new one\n",
-                     name.c_str());
-        std::abort();
+    uint64_t scalar = 0;
+    for (int i = 0; i < fuzz::kTables; ++i) {
+        if (!fuzz::table_present(i)) continue;
+        fuzz::slot().table = i;
+        fuzz::slot().table_name = fuzz::table_name(i);
+        const uint64_t reused = run(data, size, false);
+        const uint64_t fresh = run(data, size, true);
+        if (reused != fresh) {
+            std::fprintf(stderr, "%s: results on the reused context differ from a new one (%s)\n",
+                         name.c_str(), fuzz::table_name(i));
+            std::abort();
+        }
+        if (i == 0) {
+            scalar = reused;
+        } else if (reused != scalar) {
+            std::fprintf(stderr, "%s: the %s table's results differ from the scalar table's\n",
+                         name.c_str(), fuzz::table_name(i));
+            std::abort();
+        }
     }
 }
 
@@ -40,6 +56,7 @@ void replay(const uint8_t* data, size_t size, const std::string& name) {
 
 int main(int argc, char** argv) {
     fuzz::slot().checking = true;
+    fuzz::slot().digesting = true;
     int replayed = 0;
     for (int i = 1; i < argc; ++i) {
         std::vector<std::filesystem::path> files;

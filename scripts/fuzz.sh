@@ -8,6 +8,9 @@
 #        scripts/fuzz.sh --merge [target...]
 #   FUZZ_RUNS      inputs per target (default 10000000)
 #   FUZZ_BUILD     build folder (default build-fuzz)
+#   FUZZ_TABLES=1  run the context targets (gainmap add_raw add_raw_2pd
+#                  dccmap) with every input on each kernel table the CPU
+#                  has, stopping on the first input whose results differ
 # A target named with :seconds gets its own time budget, e.g. dccmap:600.
 # New interesting inputs go to $FUZZ_BUILD/corpus/<target>; a crash input is
 # written to fuzz/corpus/<target>/ so the replay tests keep it fixed for good.
@@ -70,25 +73,27 @@ for entry in "${targets[@]}"; do
   t=${entry%%:*}
   s=$secs
   [ "$entry" = "$t" ] || s=${entry#*:}
-  cmake --build "$build" -j 2 --target "fuzz_$t" >/dev/null
+  bin="fuzz_$t"
+  [ "${FUZZ_TABLES:-0}" = 1 ] && bin="fuzz_${t}_tables"
+  cmake --build "$build" -j 2 --target "$bin" >/dev/null
   mkdir -p "$build/corpus/$t"
-  log="$build/logs/$t.log"
+  log="$build/logs/$bin.log"
   before=$(ls fuzz/corpus/$t | grep -cE '^(crash|leak|timeout|oom|slow-unit)-' || true)
-  echo "== fuzz_$t: up to $runs inputs or ${s}s ($(date +%H:%M:%S))"
+  echo "== $bin: up to $runs inputs or ${s}s ($(date +%H:%M:%S))"
   start=$(date +%s)
   rc=0
   # CPU seconds too: on a shared machine the wall-clock rate says little.
-  { time "./$build/fuzz/fuzz_$t" -runs="$runs" -max_total_time="$s" "${common[@]}" \
+  { time "./$build/fuzz/$bin" -runs="$runs" -max_total_time="$s" "${common[@]}" \
       -artifact_prefix="fuzz/corpus/$t/" "$build/corpus/$t" "fuzz/corpus/$t" \
-      >/dev/null 2>"$log" || rc=$?; } 2>"$build/logs/$t.cpu"
+      >/dev/null 2>"$log" || rc=$?; } 2>"$build/logs/$bin.cpu"
   took=$(( $(date +%s) - start ))
-  cpu=$(awk '{printf "%.0f", $1 + $2}' "$build/logs/$t.cpu")
+  cpu=$(awk '{printf "%.0f", $1 + $2}' "$build/logs/$bin.cpu")
   after=$(ls fuzz/corpus/$t | grep -cE '^(crash|leak|timeout|oom|slow-unit)-' || true)
   execs=$(awk '/^stat::number_of_executed_units/ {print $2}' "$log")
   rate=$(awk '/^stat::average_exec_per_sec/ {print $2}' "$log")
   per_cpu=$(awk -v e="${execs:-0}" -v c="$cpu" 'BEGIN {printf "%d", (c > 0) ? e / c : 0}')
   line=$(printf '%-20s %10s execs %7s exec/s %6ss (%ss CPU, %s exec/CPU-s)  findings %d  exit %d' \
-    "$t" "${execs:-?}" "${rate:-?}" "$took" "$cpu" "$per_cpu" $((after - before)) "$rc")
+    "$bin" "${execs:-?}" "${rate:-?}" "$took" "$cpu" "$per_cpu" $((after - before)) "$rc")
   echo "$line"
   summary+=("$line")
 done
