@@ -269,6 +269,35 @@ inline __m256 take_mask(__m256i bits, int s) {
     return _mm256_castsi256_ps(_mm256_sll_epi32(bits, _mm_cvtsi32_si128(31 - s)));
 }
 
+// The sixteen samples of one staged chunk (x: G groups of eight lanes) for
+// every group. All: every sample of every lane is summed, so no masks.
+template <bool Stable, bool All, int G>
+__attribute__((always_inline)) inline void run_chunk(const __m256i* x, const uint32_t* bits,
+                                                     __m256 (&v1)[G], __m256 (&v2)[G],
+                                                     __m256 (&sum)[G], const bandpass_consts& k) {
+    __m256i lane_bits[G];
+#pragma GCC unroll 3
+    for (int g = 0; g < G; ++g) {
+        lane_bits[g] = All ? _mm256_setzero_si256()
+                           : _mm256_load_si256(reinterpret_cast<const __m256i*>(bits + 8 * g));
+    }
+    // v1 and v2 swap roles every sample instead of moving.
+#pragma GCC unroll 16
+    for (int s = 0; s < 16; s += 2) {
+#pragma GCC unroll 3
+        for (int g = 0; g < G; ++g) {
+            v2[g] = bandpass_step<Stable, All>(v1[g], v2[g], sum[g], staged_sample(x + g * 8, s),
+                                               take_mask(lane_bits[g], s), k);
+        }
+#pragma GCC unroll 3
+        for (int g = 0; g < G; ++g) {
+            v1[g] =
+                bandpass_step<Stable, All>(v2[g], v1[g], sum[g], staged_sample(x + g * 8, s + 1),
+                                           take_mask(lane_bits[g], s + 1), k);
+        }
+    }
+}
+
 // G groups of eight sequences run side by side so that the recurrence's
 // latency (multiply, subtract, subtract per sample) is hidden behind the
 // other groups' arithmetic. The samples are staged in memory sixteen at a
@@ -345,45 +374,11 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
                 all = _mm256_and_si256(
                     all, _mm256_load_si256(reinterpret_cast<const __m256i*>(bits[c] + 8 * g)));
             }
-            const bool every = _mm256_testc_si256(all, _mm256_set1_epi32(0xFFFF)) != 0;
-            if (every) {
-#pragma GCC unroll 16
-                for (int s = 0; s < 16; s += 2) {
-#pragma GCC unroll 3
-                    for (int g = 0; g < G; ++g) {
-                        v2[g] = bandpass_step<Stable, true>(v1[g], v2[g], sum[g],
-                                                            staged_sample(x + (c * G + g) * 8, s),
-                                                            _mm256_setzero_ps(), k);
-                    }
-#pragma GCC unroll 3
-                    for (int g = 0; g < G; ++g) {
-                        v1[g] = bandpass_step<Stable, true>(
-                            v2[g], v1[g], sum[g], staged_sample(x + (c * G + g) * 8, s + 1),
-                            _mm256_setzero_ps(), k);
-                    }
-                }
+            const __m256i* chunk = x + c * G * 8;
+            if (_mm256_testc_si256(all, _mm256_set1_epi32(0xFFFF)) != 0) {
+                run_chunk<Stable, true, G>(chunk, bits[c], v1, v2, sum, k);
             } else {
-                __m256i lane_bits[G];
-#pragma GCC unroll 3
-                for (int g = 0; g < G; ++g) {
-                    lane_bits[g] =
-                        _mm256_load_si256(reinterpret_cast<const __m256i*>(bits[c] + 8 * g));
-                }
-#pragma GCC unroll 16
-                for (int s = 0; s < 16; s += 2) {
-#pragma GCC unroll 3
-                    for (int g = 0; g < G; ++g) {
-                        v2[g] = bandpass_step<Stable, false>(v1[g], v2[g], sum[g],
-                                                             staged_sample(x + (c * G + g) * 8, s),
-                                                             take_mask(lane_bits[g], s), k);
-                    }
-#pragma GCC unroll 3
-                    for (int g = 0; g < G; ++g) {
-                        v1[g] = bandpass_step<Stable, false>(
-                            v2[g], v1[g], sum[g], staged_sample(x + (c * G + g) * 8, s + 1),
-                            take_mask(lane_bits[g], s + 1), k);
-                    }
-                }
+                run_chunk<Stable, false, G>(chunk, bits[c], v1, v2, sum, k);
             }
         }
     }
