@@ -28,58 +28,13 @@
 #include <utility>
 #include <vector>
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include "bar_chart.h"
+#include "library_copy.h"
 #include "orvane.h"
 
 namespace {
-
-// The entry points a sweep calls: the linked library's, or those of a copy
-// loaded with dlopen.
-struct library {
-    std::string name;
-    decltype(&Orvane_create) create = Orvane_create;
-    decltype(&Orvane_destroy) destroy = Orvane_destroy;
-    decltype(&Orvane_get_gainmap_2pd) get_gainmap_2pd = Orvane_get_gainmap_2pd;
-    decltype(&Orvane_get_gainmap) get_gainmap = Orvane_get_gainmap;
-    decltype(&Orvane_get_gainmap_vertical) get_gainmap_vertical = Orvane_get_gainmap_vertical;
-    decltype(&Orvane_add_raw_2pd) add_raw_2pd = Orvane_add_raw_2pd;
-    decltype(&Orvane_add_raw) add_raw = Orvane_add_raw;
-    decltype(&Orvane_add_raw_vertical) add_raw_vertical = Orvane_add_raw_vertical;
-    decltype(&Orvane_get_dccmap) get_dccmap = Orvane_get_dccmap;
-};
-
-template <typename F>
-void bind(void* handle, const char* symbol, F& f) {
-    void* p = dlsym(handle, symbol);
-    if (p == nullptr) {
-        std::fprintf(stderr, "no %s: %s\n", symbol, dlerror());
-        std::exit(2);
-    }
-    f = reinterpret_cast<F>(p);
-}
-
-library load_library(const std::string& name, const std::string& path) {
-    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (h == nullptr) {
-        std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), dlerror());
-        std::exit(2);
-    }
-    library lib;
-    lib.name = name;
-    bind(h, "Orvane_create", lib.create);
-    bind(h, "Orvane_destroy", lib.destroy);
-    bind(h, "Orvane_get_gainmap_2pd", lib.get_gainmap_2pd);
-    bind(h, "Orvane_get_gainmap", lib.get_gainmap);
-    bind(h, "Orvane_get_gainmap_vertical", lib.get_gainmap_vertical);
-    bind(h, "Orvane_add_raw_2pd", lib.add_raw_2pd);
-    bind(h, "Orvane_add_raw", lib.add_raw);
-    bind(h, "Orvane_add_raw_vertical", lib.add_raw_vertical);
-    bind(h, "Orvane_get_dccmap", lib.get_dccmap);
-    return lib;
-}
 
 using clock_type = std::chrono::steady_clock;
 
