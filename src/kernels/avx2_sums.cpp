@@ -41,11 +41,8 @@ void column_sums_avx2(const uint16_t* origin, size_t stride, uint32_t ncols, uin
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(profile + c), s0);
     }
-    for (; c < ncols; ++c) {
-        uint32_t sum = 0;
-        for (uint32_t r = 0; r < nrows; ++r) sum += origin[r * stride + c];
-        profile[c] = static_cast<int32_t>(sum);
-    }
+    // The last columns, fewer than a vector: the scalar kernel.
+    if (c < ncols) scalar_kernels().column_sums(origin + c, stride, ncols - c, nrows, profile + c);
 }
 
 void row_sums_avx2(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_t nrows,
