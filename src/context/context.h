@@ -28,11 +28,16 @@ struct focus_tables {
     uint16_t weights[kMaxRowLength];
 };
 
-// Per-column terms of the gain application, computed once per image.
+// Per-column terms of the gain application and the runs of columns sharing
+// their table columns (at most one per table column), computed once per
+// image.
 struct gain_columns {
     float frac[kMaxRowLength];
     uint16_t c0[kMaxRowLength];
     uint16_t c1[kMaxRowLength];
+    uint32_t bounds[kMaxGainCells + 1];
+    uint16_t span_c0[kMaxGainCells];
+    uint16_t span_c1[kMaxGainCells];
 };
 
 }  // namespace orvane

@@ -20,20 +20,28 @@ struct row_corrector {
     bool has_table;
     gain_grid grid;
     const gain_columns& columns;
+    gain_row_terms spans;
 
-    void correct(uint16_t* row, uint32_t i, const uint16_t* table) const {
+    // Row i into `row`, its samples read from src[j * step] (in place when
+    // src is row and step 1).
+    void correct(const uint16_t* src, uint32_t step, uint16_t* row, uint32_t i,
+                 const uint16_t* table) const {
         if (!has_table) {
+            if (src != row) scalar_gather(src, step, row);
             k.subtract_black(row, width, black);
             return;
         }
-        const gain_row terms = gain_row_of(grid, table, i);
-        for_each_gain_span(grid, columns, terms, [&](uint32_t begin, uint32_t end, gain_cells g) {
-            k.black_gain_span(row, columns.frac, begin, end, terms.fy, terms.gy, g, black);
-        });
+        gain_row_terms terms = spans;
+        const gain_row r = gain_row_of(grid, table, i);
+        terms.fy = r.fy;
+        terms.gy = r.gy;
+        gain_cells cells[kMaxGainCells];
+        gain_row_cells(columns, terms.spans, r, cells);
+        k.black_gain_row(src, step, row, terms, cells, black);
     }
 
-    // Row i of two images of this size, each with its own table: the same
-    // samples as correct(a, i, table_a) and correct(b, i, table_b).
+    // Row i of two images of this size in place, each with its own table:
+    // the same samples as correct() on each.
     void correct_pair(uint16_t* a, uint16_t* b, uint32_t i, const uint16_t* table_a,
                       const uint16_t* table_b) const {
         if (!has_table) {
@@ -41,15 +49,22 @@ struct row_corrector {
             k.subtract_black(b, width, black);
             return;
         }
-        const gain_row terms = gain_row_of(grid, table_a, i);
-        const gain_row terms_b = gain_row_of(grid, table_b, i);
-        for_each_gain_span(grid, columns, terms, [&](uint32_t begin, uint32_t end, gain_cells g) {
-            const uint16_t c0 = columns.c0[begin];
-            const uint16_t c1 = columns.c1[begin];
-            const gain_cells gb{terms_b.upper[c0], terms_b.upper[c1], terms_b.lower[c0],
-                                terms_b.lower[c1]};
-            k.black_gain_span_pair(a, b, columns.frac, begin, end, terms.fy, terms.gy, g, gb, black);
-        });
+        gain_row_terms terms = spans;
+        const gain_row ra = gain_row_of(grid, table_a, i);
+        const gain_row rb = gain_row_of(grid, table_b, i);
+        terms.fy = ra.fy;
+        terms.gy = ra.gy;
+        gain_cells cells_a[kMaxGainCells];
+        gain_cells cells_b[kMaxGainCells];
+        gain_row_cells(columns, terms.spans, ra, cells_a);
+        gain_row_cells(columns, terms.spans, rb, cells_b);
+        k.black_gain_row_pair(a, b, terms, cells_a, cells_b, black);
+    }
+
+    // A gather without gains (an empty table), which no production frame
+    // takes: sample by sample.
+    void scalar_gather(const uint16_t* src, uint32_t step, uint16_t* row) const {
+        for (uint32_t j = 0; j < width; ++j) row[j] = src[size_t{j} * step];
     }
 };
 
@@ -58,7 +73,9 @@ row_corrector plan_rows(const kernel_table& k, uint16_t width, uint16_t height, 
     const bool has_table = table_cols != 0 && table_rows != 0;
     const gain_grid grid = has_table ? plan_gain_grid(width, height, table_cols, table_rows, columns)
                                      : gain_grid{width, 0, 0, 0.0f};
-    return {k, width, black, has_table, grid, columns};
+    const gain_row_terms spans =
+        has_table ? plan_gain_spans(grid, columns) : gain_row_terms{columns.frac, columns.bounds, 0, 0.0f, 1.0f};
+    return {k, width, black, has_table, grid, columns, spans};
 }
 
 }  // namespace
@@ -72,8 +89,11 @@ void black_and_gain(const kernel_table& k, uint16_t* image, uint16_t width, uint
     const row_corrector rows = plan_rows(k, width, height, black, table_cols, table_rows, columns);
     for (uint32_t i = 0; i < height; ++i) {
         uint16_t* row = image + i * w;
-        if (source != nullptr) k.every_other(source->first + i * source->stride, row, w);
-        rows.correct(row, i, table);
+        if (source != nullptr) {
+            rows.correct(source->first + i * source->stride, 2, row, i, table);
+        } else {
+            rows.correct(row, 1, row, i, table);
+        }
         if (bands != nullptr) add_row_to_bands(k, *bands, i);
     }
 }

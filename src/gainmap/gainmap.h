@@ -105,23 +105,14 @@ struct gain_row {
 };
 gain_row gain_row_of(const gain_grid& grid, const uint16_t* table, uint32_t i);
 
-// Calls span(begin, end, cells) for each run of image columns sharing their
-// table columns, left to right. c0 never decreases along a row, so each run
-// is found by a binary search rather than a test per sample.
-template <typename Span>
-void for_each_gain_span(const gain_grid& grid, const gain_columns& columns, const gain_row& row,
-                        Span&& span) {
-    const uint16_t* c0_begin = columns.c0;
-    const uint16_t* c0_end = columns.c0 + grid.width;
-    uint32_t j = 0;
-    while (j < grid.width) {
-        const uint16_t c0 = columns.c0[j];
-        const uint16_t c1 = columns.c1[j];
-        const auto end = static_cast<uint32_t>(std::upper_bound(c0_begin + j, c0_end, c0) - c0_begin);
-        span(j, end, gain_cells{row.upper[c0], row.upper[c1], row.lower[c0], row.lower[c1]});
-        j = end;
-    }
-}
+// The row kernels' spans: runs of image columns sharing their table columns,
+// left to right, planned once per image from the columns plan_gain_grid
+// filled (a table of at most kMaxGainCells columns). fy and gy are set per row.
+gain_row_terms plan_gain_spans(const gain_grid& grid, gain_columns& columns);
+
+// The table cells of every span in one row.
+void gain_row_cells(const gain_columns& columns, uint32_t spans, const gain_row& row,
+                    gain_cells* cells);
 
 // In place; width or height 1 uses table position 0 on that axis, an empty
 // image or table leaves the image as it is. `columns` is scratch for the

@@ -6,7 +6,7 @@
 
 namespace orvane {
 
-void install_avx2_pixels(kernel_table& k);  // black level, gains, mean, every other sample
+void install_avx2_pixels(kernel_table& k);  // black level, gains, channel gather, mean
 void install_avx2_sums(kernel_table& k);    // profile sums, exposure window sums
 void install_avx2_focus(kernel_table& k);   // focus band-pass
 void install_avx2_resize(kernel_table& k);  // resampler column pass

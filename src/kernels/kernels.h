@@ -40,25 +40,36 @@ struct bandpass_terms {
     float a1, a2, b0, b1, b2;
 };
 
+// One image row's gain terms, planned once per image: span s covers the
+// columns [bounds[s], bounds[s + 1]), which share their table cells (cells[s]
+// of the row); frac[j] is column j's fraction, fy and gy = 1 - fy the row's.
+struct gain_row_terms {
+    const float* frac;
+    const uint32_t* bounds;
+    uint32_t spans;
+    float fy;
+    float gy;
+};
+
 struct kernel_table {
     const char* name;
     // image[i] = image[i] > black ? image[i] - black : 0.
     void (*subtract_black)(uint16_t* image, size_t count, uint16_t black);
-    // Black level, then the gain of each sample of row[begin, end) with the
-    // fractions frac[j] and the row terms fy, gy = 1 - fy.
-    void (*black_gain_span)(uint16_t* row, const float* frac, uint32_t begin, uint32_t end,
-                            float fy, float gy, const gain_cells& cells, uint16_t black);
-    // black_gain_span on two rows that share the image size, the gain grid
-    // and the row (so the weights): row_a with cells_a, row_b with cells_b.
-    // The rows do not overlap.
-    void (*black_gain_span_pair)(uint16_t* row_a, uint16_t* row_b, const float* frac,
-                                 uint32_t begin, uint32_t end, float fy, float gy,
-                                 const gain_cells& cells_a, const gain_cells& cells_b,
-                                 uint16_t black);
+    // Black level, then the gain of each sample of row[0, bounds[spans]).
+    // Sample j is read from src[j * step]: step 1 reads a row of its own or,
+    // with src == row, the row in place; step 2 gathers every other sample
+    // of a row apart from `row` (a Bayer channel) and never reads past the
+    // last sample it keeps.
+    void (*black_gain_row)(const uint16_t* src, uint32_t step, uint16_t* row,
+                           const gain_row_terms& terms, const gain_cells* cells, uint16_t black);
+    // black_gain_row in place on two rows that share the image size, the
+    // gain grid and the row (so the weights): row_a with cells_a, row_b with
+    // cells_b. The rows do not overlap.
+    void (*black_gain_row_pair)(uint16_t* row_a, uint16_t* row_b, const gain_row_terms& terms,
+                                const gain_cells* cells_a, const gain_cells* cells_b,
+                                uint16_t black);
     // a[i] = (a[i] + b[i]) / 2.
     void (*mean_image)(uint16_t* a, const uint16_t* b, size_t count);
-    // out[s] = src[2 s] for s < count.
-    void (*every_other)(const uint16_t* src, uint16_t* out, size_t count);
     // Column sums (modulo 2^32) of a ncols x nrows window with row stride
     // `stride`, into profile[0, ncols).
     void (*column_sums)(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_t nrows,

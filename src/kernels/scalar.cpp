@@ -19,40 +19,39 @@ void subtract_black_ref(uint16_t* image, size_t count, uint16_t black) {
 
 // Weights are float products truncated one by one; the gains are integers
 // and the corrected sample saturates.
-void black_gain_span_ref(uint16_t* row, const float* frac, uint32_t begin, uint32_t end, float fy,
-                         float gy, const gain_cells& g, uint16_t black) {
-    for (uint32_t j = begin; j < end; ++j) {
-        const uint16_t s = row[j] > black ? static_cast<uint16_t>(row[j] - black) : uint16_t{0};
-        const float fx = frac[j];
-        const float gx = 1.0f - fx;
-        const auto w11 = static_cast<int32_t>(fy * fx * 256.0f);
-        const auto w10 = static_cast<int32_t>(gx * fy * 256.0f);
-        const auto w00 = static_cast<int32_t>(gy * gx * 256.0f);
-        const auto w01 = static_cast<int32_t>(gy * fx * 256.0f);
-        const int32_t gain = (w11 * g.lower_right + w10 * g.lower_left + w00 * g.upper_left +
-                              w01 * g.upper_right) >>
-                             8;
-        const uint32_t v = (static_cast<uint32_t>(gain) * s) >> 9;
-        row[j] = static_cast<uint16_t>(std::min(v, 65535u));
+void black_gain_row_ref(const uint16_t* src, uint32_t step, uint16_t* row,
+                        const gain_row_terms& t, const gain_cells* cells, uint16_t black) {
+    for (uint32_t s = 0; s < t.spans; ++s) {
+        const gain_cells& g = cells[s];
+        for (uint32_t j = t.bounds[s]; j < t.bounds[s + 1]; ++j) {
+            const uint16_t x = src[size_t{j} * step];
+            const uint16_t v = x > black ? static_cast<uint16_t>(x - black) : uint16_t{0};
+            const float fx = t.frac[j];
+            const float gx = 1.0f - fx;
+            const auto w11 = static_cast<int32_t>(t.fy * fx * 256.0f);
+            const auto w10 = static_cast<int32_t>(gx * t.fy * 256.0f);
+            const auto w00 = static_cast<int32_t>(t.gy * gx * 256.0f);
+            const auto w01 = static_cast<int32_t>(t.gy * fx * 256.0f);
+            const int32_t gain = (w11 * g.lower_right + w10 * g.lower_left + w00 * g.upper_left +
+                                  w01 * g.upper_right) >>
+                                 8;
+            const uint32_t out = (static_cast<uint32_t>(gain) * v) >> 9;
+            row[j] = static_cast<uint16_t>(std::min(out, 65535u));
+        }
     }
 }
 
-void black_gain_span_pair_ref(uint16_t* row_a, uint16_t* row_b, const float* frac,
-                              uint32_t begin, uint32_t end, float fy, float gy,
-                              const gain_cells& cells_a, const gain_cells& cells_b,
-                              uint16_t black) {
-    black_gain_span_ref(row_a, frac, begin, end, fy, gy, cells_a, black);
-    black_gain_span_ref(row_b, frac, begin, end, fy, gy, cells_b, black);
+void black_gain_row_pair_ref(uint16_t* row_a, uint16_t* row_b, const gain_row_terms& t,
+                             const gain_cells* cells_a, const gain_cells* cells_b,
+                             uint16_t black) {
+    black_gain_row_ref(row_a, 1, row_a, t, cells_a, black);
+    black_gain_row_ref(row_b, 1, row_b, t, cells_b, black);
 }
 
 void mean_image_ref(uint16_t* a, const uint16_t* b, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         a[i] = static_cast<uint16_t>((static_cast<uint32_t>(a[i]) + b[i]) / 2);
     }
-}
-
-void every_other_ref(const uint16_t* src, uint16_t* out, size_t count) {
-    for (size_t s = 0; s < count; ++s) out[s] = src[2 * s];
 }
 
 void column_sums_ref(const uint16_t* origin, size_t stride, uint32_t ncols, uint32_t nrows,
@@ -145,10 +144,9 @@ void resize_columns_ref(const uint16_t* src, size_t width, int32_t out_rows,
 const kernel_table kScalar = {
     "scalar",
     subtract_black_ref,
-    black_gain_span_ref,
-    black_gain_span_pair_ref,
+    black_gain_row_ref,
+    black_gain_row_pair_ref,
     mean_image_ref,
-    every_other_ref,
     column_sums_ref,
     row_sums_ref,
     accumulate_row_ref,
