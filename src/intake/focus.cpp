@@ -101,6 +101,12 @@ void tapered_weights(uint16_t width, uint16_t* weights) {
     }
 }
 
+const uint16_t* tapered_weights_twice(uint16_t width, uint16_t* store) {
+    tapered_weights(width, store + width);
+    std::copy(store + width, store + 2 * size_t{width}, store);
+    return store + width;
+}
+
 float tapered_sum(const int16_t* samples, uint16_t width, uint16_t height, uint16_t* weights) {
     tapered_weights(width, weights);
     uint64_t exact = 0;
@@ -210,20 +216,19 @@ bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_resu
 }
 
 float window_focus(cal_context& ctx, const uint16_t* roi, uint16_t width, uint16_t height) {
-    if (ctx.settings.focus_abs_sum != 1 && ctx.settings.focus_tapered == 1) {
-        int16_t* filtered = ctx.focus_scratch;
-        bandpass_filter(roi, filtered, width, height, kBandpass);
-        return tapered_sum(filtered, width, height, ctx.focus.weights);
-    }
+    const bool tapered = ctx.settings.focus_abs_sum != 1 && ctx.settings.focus_tapered == 1;
     // A window without rows or columns has no samples (sum 0) and no
     // profile (a failed line analysis).
-    if (width == 0 || height == 0) return ctx.settings.focus_abs_sum == 1 ? 0.0f : kNoWindow;
+    if (width == 0 || height == 0) {
+        return ctx.settings.focus_abs_sum == 1 || tapered ? 0.0f : kNoWindow;
+    }
     const kernel_table& kernels = context_kernels(ctx);
     const bandpass_terms terms = {kBandpass.a[1], kBandpass.a[2], kBandpass.b[0], kBandpass.b[1],
                                   kBandpass.b[2]};
-    focus_lane lane = {roi, width, width, height, 0, width};
+    focus_lane lane = {roi, width, width, height, 0, width, nullptr};
     float sum = 0.0f;
-    if (ctx.settings.focus_abs_sum == 1) {
+    if (tapered) lane.weights = tapered_weights_twice(width, ctx.focus.weights);
+    if (ctx.settings.focus_abs_sum == 1 || tapered) {
         kernels.bandpass_abs_sums(&lane, 1, terms, &sum);
         return sum;
     }

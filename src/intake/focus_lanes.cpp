@@ -8,23 +8,57 @@
 
 namespace orvane {
 
+namespace {
+
+// The tapered weights of every window width of a grid (a grid has one or
+// two), each table written twice as the kernels read it.
+struct tapered_tables {
+    explicit tapered_tables(uint16_t* s) : store(s) {}
+
+    uint16_t* store;
+    size_t used = 0;
+    uint16_t widths[kMaxWindows];
+    const uint16_t* tables[kMaxWindows];
+    uint32_t count = 0;
+
+    // nullptr when the store is full.
+    const uint16_t* of(uint16_t width) {
+        for (uint32_t t = 0; t < count; ++t) {
+            if (widths[t] == width) return tables[t];
+        }
+        if (used + 2 * size_t{width} > 2 * static_cast<size_t>(kMaxRowLength)) return nullptr;
+        widths[count] = width;
+        tables[count] = tapered_weights_twice(width, store + used);
+        used += 2 * size_t{width};
+        return tables[count++];
+    }
+};
+
+}  // namespace
+
 bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t frame_index,
                        const uint16_t* image, uint16_t width, uint16_t height, uint32_t* status) {
     const bool abs_variant = ctx.settings.focus_abs_sum == 1;
-    if (!abs_variant && ctx.settings.focus_tapered == 1) return false;
+    const bool tapered = !abs_variant && ctx.settings.focus_tapered == 1;
     const uint16_t rows = count_u16(ctx.settings.win_rows);
     const uint16_t cols = count_u16(ctx.settings.win_cols);
     const uint32_t count = static_cast<uint32_t>(rows) * cols;
     if (count > static_cast<uint32_t>(kMaxWindows)) return false;
 
     focus_lane lanes[kMaxWindows];
+    tapered_tables tables(ctx.focus.weights);
     uint32_t w = 0;
     for (uint16_t i = 0; i < rows; ++i) {
         for (uint16_t j = 0; j < cols; ++j, ++w) {
             const roi_rect rect = window_rect(i, j, rows, cols, ctx.settings.win_margin);
             roi_view view{};
             if (!roi_in_place(image, width, height, rect, &view)) return false;
-            lanes[w] = {view.origin, width, view.width, view.height, 0, view.width};
+            lanes[w] = {view.origin, width, view.width, view.height, 0, view.width, nullptr};
+            if (tapered) {
+                lanes[w].weights = tables.of(view.width);
+                // More distinct widths than the weights store holds: window by window.
+                if (lanes[w].weights == nullptr) return false;
+            }
         }
     }
 
@@ -35,7 +69,7 @@ bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t fr
                                   kBandpass.b[2]};
     float sums[kMaxWindows];
 
-    if (abs_variant) {
+    if (abs_variant || tapered) {
         kernels.bandpass_abs_sums(lanes, count, terms, sums);
         for (w = 0; w < count; ++w) slot.focus[w] = sums[w];
         *status = 0;

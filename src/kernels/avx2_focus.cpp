@@ -1,4 +1,5 @@
-// AVX2 kernels: the focus band-pass, up to 24 windows side by side. Built for
+// AVX2 kernels: the focus band-pass, up to 24 windows side by side, plain or
+// with column weights. Built for
 // AVX2 like every avx2_* unit (the rules they keep are in kernels/avx2.cpp).
 #include <immintrin.h>
 
@@ -201,10 +202,15 @@ struct bandpass_consts {
 // b1 * v1 is a zero whose sign only reaches y when y is zero itself, which
 // the truncated absolute value turns into 0 either way. Both steps are then
 // left out without changing any sum.
-template <bool Stable, bool All>
+//
+// Weighted: the term is (absolute value * weight) >> 8 with the sample's
+// column weight from w16, in 32-bit integers as the scalar code has it (the
+// product of at most 32768 and 65535 stays below 2^31, the shifted result
+// below 2^23 converts exactly).
+template <bool Stable, bool All, bool Weighted>
 __attribute__((always_inline)) inline __m256 bandpass_step(__m256 v1, __m256 v2, __m256& sum,
-                                                           const __m128i* x16, __m256 take,
-                                                           const bandpass_consts& k) {
+                                                           const __m128i* x16, const __m128i* w16,
+                                                           __m256 take, const bandpass_consts& k) {
     const __m256 x = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_load_si128(x16)));
     const __m256 v =
         _mm256_sub_ps(_mm256_sub_ps(x, _mm256_mul_ps(k.a1, v1)), _mm256_mul_ps(k.a2, v2));
@@ -214,7 +220,12 @@ __attribute__((always_inline)) inline __m256 bandpass_step(__m256 v1, __m256 v2,
     const __m256 finite = Stable ? y : _mm256_and_ps(y, _mm256_cmp_ps(y, y, _CMP_ORD_Q));
     const __m256 clamped = _mm256_min_ps(_mm256_max_ps(finite, k.lo), k.hi);
     const __m256 t = _mm256_round_ps(clamped, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-    const __m256 term = _mm256_and_ps(t, k.magnitude);
+    __m256 term = _mm256_and_ps(t, k.magnitude);
+    if constexpr (Weighted) {
+        const __m256i weight = _mm256_cvtepu16_epi32(_mm_load_si128(w16));
+        const __m256i scaled = _mm256_mullo_epi32(_mm256_cvttps_epi32(term), weight);
+        term = _mm256_cvtepi32_ps(_mm256_srli_epi32(scaled, 8));
+    }
     sum = _mm256_add_ps(sum, All ? term : _mm256_blendv_ps(_mm256_setzero_ps(), term, take));
     return v;
 }
@@ -271,8 +282,9 @@ inline __m256 take_mask(__m256i bits, int s) {
 
 // The sixteen samples of one staged chunk (x: G groups of eight lanes) for
 // every group. All: every sample of every lane is summed, so no masks.
-template <bool Stable, bool All, int G>
-__attribute__((always_inline)) inline void run_chunk(const __m256i* x, const uint32_t* bits,
+template <bool Stable, bool All, bool Weighted, int G>
+__attribute__((always_inline)) inline void run_chunk(const __m256i* x, const __m256i* xw,
+                                                     const uint32_t* bits,
                                                      __m256 (&v1)[G], __m256 (&v2)[G],
                                                      __m256 (&sum)[G], const bandpass_consts& k) {
     __m256i lane_bits[G];
@@ -286,14 +298,15 @@ __attribute__((always_inline)) inline void run_chunk(const __m256i* x, const uin
     for (int s = 0; s < 16; s += 2) {
 #pragma GCC unroll 3
         for (int g = 0; g < G; ++g) {
-            v2[g] = bandpass_step<Stable, All>(v1[g], v2[g], sum[g], staged_sample(x + g * 8, s),
-                                               take_mask(lane_bits[g], s), k);
+            v2[g] = bandpass_step<Stable, All, Weighted>(
+                v1[g], v2[g], sum[g], staged_sample(x + g * 8, s), staged_sample(xw + g * 8, s),
+                take_mask(lane_bits[g], s), k);
         }
 #pragma GCC unroll 3
         for (int g = 0; g < G; ++g) {
-            v1[g] =
-                bandpass_step<Stable, All>(v2[g], v1[g], sum[g], staged_sample(x + g * 8, s + 1),
-                                           take_mask(lane_bits[g], s + 1), k);
+            v1[g] = bandpass_step<Stable, All, Weighted>(
+                v2[g], v1[g], sum[g], staged_sample(x + g * 8, s + 1),
+                staged_sample(xw + g * 8, s + 1), take_mask(lane_bits[g], s + 1), k);
         }
     }
 }
@@ -302,16 +315,27 @@ __attribute__((always_inline)) inline void run_chunk(const __m256i* x, const uin
 // latency (multiply, subtract, subtract per sample) is hidden behind the
 // other groups' arithmetic. The samples are staged in memory sixteen at a
 // time, which leaves the registers to the states and constants.
-template <bool Stable, int G>
+//
+// Weighted: each lane's weights row is read as a second window of the same
+// size with stride 0, by a reader of its own, so its chunks (and their
+// seams) match the samples' one for one and are staged the same way.
+template <bool Stable, bool Weighted, int G>
 void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_terms& t, float* sums) {
     lane_reader reader[8 * G];
+    lane_reader weight_reader[Weighted ? 8 * G : 1];
     uint64_t longest = 0;
     for (uint32_t l = 0; l < 8 * G; ++l) {
         if (l < count) {
             reader[l].start(lanes[l]);
             longest = reader[l].remaining > longest ? reader[l].remaining : longest;
+            if constexpr (Weighted) {
+                const focus_lane& lane = lanes[l];
+                weight_reader[l].start({lane.weights, 0, lane.width, lane.height, lane.first,
+                                        lane.last, nullptr});
+            }
         } else {
             reader[l].idle();
+            if constexpr (Weighted) weight_reader[l].idle();
         }
     }
     const bandpass_consts k = {
@@ -329,6 +353,9 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
     // stays one block of memory instead of being split into scalars.
     __m256i* x = staged;
     asm("" : "+r"(x));
+    alignas(32) __m256i staged_weights[Weighted ? kChunks * G * 8 : 1];
+    __m256i* xw = staged_weights;
+    asm("" : "+r"(xw));
     alignas(32) uint32_t bits[kChunks][8 * G];
     // Summed columns of each lane, and all bits set for lanes past `count`:
     // idle lanes read zeros and their sums are dropped, so they do not keep
@@ -346,12 +373,29 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
         idle[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(i));
     }
     alignas(32) __m256i scratch[8 * G][kChunks];
+    alignas(32) __m256i weight_scratch[Weighted ? 8 * G : 1][kChunks];
     for (uint64_t done = 0; done < longest; done += 16 * kChunks) {
         const __m256i* src[kChunks][8 * G];
         alignas(32) uint32_t cols[kChunks][8 * G];
         for (uint32_t l = 0; l < 8 * G; ++l) {
             reader[l].template fill<kChunks>(&src[0][l], &cols[0][l], &bits[0][l], 8 * G,
                                              scratch[l]);
+        }
+        if constexpr (Weighted) {
+            // Same chunks, same seams: only the sources are kept.
+            const __m256i* weight_src[kChunks][8 * G];
+            alignas(32) uint32_t weight_cols[kChunks][8 * G];
+            alignas(32) uint32_t weight_bits[kChunks][8 * G];
+            for (uint32_t l = 0; l < 8 * G; ++l) {
+                weight_reader[l].template fill<kChunks>(&weight_src[0][l], &weight_cols[0][l],
+                                                        &weight_bits[0][l], 8 * G,
+                                                        weight_scratch[l]);
+            }
+            for (int c = 0; c < kChunks; ++c) {
+                for (int g = 0; g < G; ++g) {
+                    transpose16x8(weight_src[c] + 8 * g, xw + (c * G + g) * 8);
+                }
+            }
         }
         for (int c = 0; c < kChunks; ++c) {
 #pragma GCC unroll 3
@@ -375,10 +419,11 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
                     all, _mm256_load_si256(reinterpret_cast<const __m256i*>(bits[c] + 8 * g)));
             }
             const __m256i* chunk = x + c * G * 8;
+            const __m256i* weights = Weighted ? xw + c * G * 8 : chunk;
             if (_mm256_testc_si256(all, _mm256_set1_epi32(0xFFFF)) != 0) {
-                run_chunk<Stable, true, G>(chunk, bits[c], v1, v2, sum, k);
+                run_chunk<Stable, true, Weighted, G>(chunk, weights, bits[c], v1, v2, sum, k);
             } else {
-                run_chunk<Stable, false, G>(chunk, bits[c], v1, v2, sum, k);
+                run_chunk<Stable, false, Weighted, G>(chunk, weights, bits[c], v1, v2, sum, k);
             }
         }
     }
@@ -387,28 +432,37 @@ void bandpass_group(const focus_lane* lanes, uint32_t count, const bandpass_term
     for (uint32_t l = 0; l < count && l < 8 * G; ++l) sums[l] = out[l];
 }
 
-template <bool Stable>
+template <bool Stable, bool Weighted>
 void bandpass_sums(const focus_lane* lanes, uint32_t count, const bandpass_terms& t, float* sums) {
     // Three groups of eight keep the arithmetic busy; fewer windows take
     // fewer groups.
     for (uint32_t base = 0; base < count; base += 24) {
         const uint32_t n = min_u32(24, count - base);
         if (n > 16) {
-            bandpass_group<Stable, 3>(lanes + base, n, t, sums + base);
+            bandpass_group<Stable, Weighted, 3>(lanes + base, n, t, sums + base);
         } else if (n > 8) {
-            bandpass_group<Stable, 2>(lanes + base, n, t, sums + base);
+            bandpass_group<Stable, Weighted, 2>(lanes + base, n, t, sums + base);
         } else {
-            bandpass_group<Stable, 1>(lanes + base, n, t, sums + base);
+            bandpass_group<Stable, Weighted, 1>(lanes + base, n, t, sums + base);
         }
     }
 }
 
 void bandpass_abs_sums_avx2(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
                             float* sums) {
-    if (bandpass_is_stable(t)) {
-        bandpass_sums<true>(lanes, count, t, sums);
+    const lane_weights weights = weighting_of(lanes, count);
+    if (weights == lane_weights::mixed) {
+        scalar_kernels().bandpass_abs_sums(lanes, count, t, sums);
+    } else if (weights == lane_weights::all) {
+        if (bandpass_is_stable(t)) {
+            bandpass_sums<true, true>(lanes, count, t, sums);
+        } else {
+            bandpass_sums<false, true>(lanes, count, t, sums);
+        }
+    } else if (bandpass_is_stable(t)) {
+        bandpass_sums<true, false>(lanes, count, t, sums);
     } else {
-        bandpass_sums<false>(lanes, count, t, sums);
+        bandpass_sums<false, false>(lanes, count, t, sums);
     }
 }
 

@@ -24,8 +24,6 @@
 
 namespace orvane {
 
-const kernel_table* avx2_table();  // kernels/avx2.cpp
-
 namespace {
 
 // ---- black level and gains ------------------------------------------------

@@ -235,6 +235,12 @@ void bandpass_lanes(const focus_lane* lanes, uint32_t count, const bandpass_term
 
 void bandpass_abs_sums_avx512(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
                               float* sums) {
+    if (weighting_of(lanes, count) != lane_weights::none) {
+        // Weighted windows (the tapered variant) run on the AVX2 unit's
+        // staged lanes, which read the weights as a second stream.
+        avx2_table()->bandpass_abs_sums(lanes, count, t, sums);
+        return;
+    }
     if (bandpass_is_stable(t)) {
         bandpass_lanes<true>(lanes, count, t, sums);
     } else {

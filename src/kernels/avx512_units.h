@@ -6,6 +6,8 @@
 
 namespace orvane {
 
+const kernel_table* avx2_table();  // kernels/avx2.cpp: the base of the AVX-512 table
+
 void install_avx512_focus(kernel_table& k);   // focus band-pass
 void install_avx512_resize(kernel_table& k);  // exposure window sums, resampler column pass
 

@@ -11,6 +11,13 @@ namespace orvane {
 const kernel_table* avx2_table();    // kernels/avx2.cpp, when built
 const kernel_table* avx512_table();  // kernels/avx512.cpp, when built
 
+lane_weights weighting_of(const focus_lane* lanes, uint32_t count) {
+    uint32_t weighted = 0;
+    for (uint32_t l = 0; l < count; ++l) weighted += lanes[l].weights != nullptr ? 1u : 0u;
+    if (weighted == 0) return lane_weights::none;
+    return weighted == count ? lane_weights::all : lane_weights::mixed;
+}
+
 bool bandpass_is_stable(const bandpass_terms& t) {
     return t.b1 == 0.0f && t.a2 > -0.9f && t.a2 < 0.9f && t.a1 > -0.9f * (1.0f + t.a2) &&
            t.a1 < 0.9f * (1.0f + t.a2) && t.b0 > -1e6f && t.b0 < 1e6f && t.b2 > -1e6f &&

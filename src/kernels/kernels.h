@@ -17,7 +17,11 @@ namespace orvane {
 // One window of the focus measure, read in place from the image: rows of
 // `width` samples, `stride` apart. Its band-pass sequence runs over the
 // window in row-major order; the absolute filtered values of columns
-// [first, last) are summed in that order.
+// [first, last) are summed in that order. With column weights, each term is
+// (absolute value * weights[column]) >> 8 instead (the tapered variant).
+// The vector kernels read a weights row as a window of stride 0, whose
+// loads across a row's end may start before it: weights[-width, width)
+// must be readable (the table written twice, `weights` at the second).
 struct focus_lane {
     const uint16_t* origin;
     size_t stride;
@@ -25,6 +29,7 @@ struct focus_lane {
     uint32_t height;
     uint32_t first;
     uint32_t last;
+    const uint16_t* weights;  // nullptr: every term is the absolute value
 };
 
 // The four gains of one span of image columns sharing their table cells.
@@ -82,7 +87,8 @@ struct kernel_table {
     // sums[c] += a[c] + b[c] for c < count, modulo 2^32: two rows at once.
     void (*accumulate_rows2)(const uint16_t* a, const uint16_t* b, uint32_t count, int32_t* sums);
     // Band-pass filter and absolute sum of `count` windows, one float sum
-    // per window into sums[].
+    // per window into sums[]. Either every window has weights or none (the
+    // vector kernels hand a mixed call to the scalar one).
     void (*bandpass_abs_sums)(const focus_lane* lanes, uint32_t count, const bandpass_terms& terms,
                               float* sums);
     // Smallest and largest sum of `len` consecutive samples over every row
@@ -101,6 +107,10 @@ struct kernel_table {
 // well inside the unit circle (a2 and a1 inside the stability triangle with
 // a margin), so states stay bounded, b1 = 0 and moderate b0, b2.
 bool bandpass_is_stable(const bandpass_terms& t);
+
+// How the windows of one band-pass call are weighted.
+enum class lane_weights { none, all, mixed };
+lane_weights weighting_of(const focus_lane* lanes, uint32_t count);
 
 const kernel_table& scalar_kernels();
 // nullptr when this build or this CPU has no such table.

@@ -83,8 +83,8 @@ void accumulate_rows2_ref(const uint16_t* a, const uint16_t* b, uint32_t count, 
     accumulate_row_ref(b, count, sums);
 }
 
-// The band-pass recurrence of bandpass_filter and the float sum of abs_sum,
-// one window after the other.
+// The band-pass recurrence of bandpass_filter and the float sum of abs_sum
+// (or tapered_sum, with weights), one window after the other.
 void bandpass_abs_sums_ref(const focus_lane* lanes, uint32_t count, const bandpass_terms& t,
                            float* sums) {
     for (uint32_t l = 0; l < count; ++l) {
@@ -101,7 +101,10 @@ void bandpass_abs_sums_ref(const focus_lane* lanes, uint32_t count, const bandpa
                 s2 = s1;
                 s1 = v;
                 const int32_t f = saturate16(y);
-                if (c >= lane.first && c < lane.last) sum += static_cast<float>(f < 0 ? -f : f);
+                if (c >= lane.first && c < lane.last) {
+                    const auto a = static_cast<uint32_t>(f < 0 ? -f : f);
+                    sum += static_cast<float>(lane.weights ? (a * lane.weights[c]) >> 8 : a);
+                }
             }
         }
         sums[l] = sum;

@@ -298,6 +298,12 @@ TEST_P(Kernels, BandpassAbsSums) {
         }
         const uint32_t count = 1 + r.below(40);  // more than two registers of lanes
         std::vector<orvane::focus_lane> lanes(count);
+        // Every other round weighted (now and then only some lanes): each
+        // lane's table written twice in a buffer of exactly that size, so a
+        // read outside [-width, width) is a sanitizer finding.
+        const uint32_t weighting = round % 2 == 0 ? 0 : (r.below(8) == 0 ? 2 : 1);
+        std::vector<std::vector<uint16_t>> tables(count);
+        uint32_t lane_index = 0;
         for (auto& l : lanes) {
             const uint32_t w = 1 + r.below(r.below(2) ? 9 : 100);
             const uint32_t h = 1 + r.below(r.below(2) ? 3 : 60);
@@ -305,7 +311,13 @@ TEST_P(Kernels, BandpassAbsSums) {
             const uint32_t y0 = r.below(64 - h + 1);
             const uint32_t first = r.below(w + 1);
             const uint32_t last = r.below(4) == 0 ? r.below(w + 1) : w;  // may be below first
-            l = {image.data() + static_cast<size_t>(y0) * stride + x0, stride, w, h, first, last};
+            l = {image.data() + static_cast<size_t>(y0) * stride + x0, stride, w, h, first, last, nullptr};
+            std::vector<uint16_t>& table = tables[lane_index++];
+            if (weighting == 1 || (weighting == 2 && r.below(2) == 0)) {
+                table = r.samples(w);
+                table.insert(table.end(), table.begin(), table.end());
+                l.weights = table.data() + w;
+            }
         }
         orvane::bandpass_terms t = production_terms();
         if (round % 4 == 2) {
@@ -328,7 +340,8 @@ TEST_P(Kernels, BandpassAbsSums) {
         guarded<float> a(count, -1.0f), b(count, -1.0f);
         ref.bandpass_abs_sums(lanes.data(), count, t, a.data());
         vec.bandpass_abs_sums(lanes.data(), count, t, b.data());
-        ASSERT_TRUE(agree(a, b)) << "round " << round << " lanes " << count;
+        ASSERT_TRUE(agree(a, b)) << "round " << round << " lanes " << count << " weighting "
+                                 << weighting;
     }
 }
 
@@ -340,12 +353,23 @@ TEST_P(Kernels, BandpassAbsSumMatchesTheFocusFilter) {
     const auto roi = r.samples(size_t(w) * h);
     std::vector<int16_t> filtered(roi.size());
     orvane::bandpass_filter(roi.data(), filtered.data(), w, h, orvane::kBandpass);
-    const orvane::focus_lane lane{roi.data(), w, w, h, 17, 300};
+    const orvane::focus_lane lane{roi.data(), w, w, h, 17, 300, nullptr};
     float got = 0.0f;
     vec.bandpass_abs_sums(&lane, 1, production_terms(), &got);
     const float want = orvane::abs_sum(filtered.data(), 17, 300, w, h);
     EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << got << " vs " << want;
     EXPECT_GT(want, 16777216.0f);
+
+    // The tapered variant: the same window with column weights.
+    std::vector<uint16_t> store(2 * size_t(w)), scratch(w);
+    orvane::focus_lane tapered{roi.data(), w, w, h, 0, w, nullptr};
+    tapered.weights = orvane::tapered_weights_twice(w, store.data());
+    float got_tapered = 0.0f;
+    vec.bandpass_abs_sums(&tapered, 1, production_terms(), &got_tapered);
+    const float want_tapered = orvane::tapered_sum(filtered.data(), w, h, scratch.data());
+    EXPECT_EQ(std::memcmp(&got_tapered, &want_tapered, sizeof got_tapered), 0)
+        << got_tapered << " vs " << want_tapered;
+    EXPECT_GT(want_tapered, 16777216.0f);
 }
 
 TEST_P(Kernels, WindowSumRange) {
@@ -440,8 +464,11 @@ TEST_P(Kernels, SpeedUps) {
     std::vector<int32_t> prof(w);
     // The 48 windows of an 8 x 6 grid, overlapping as with a margin.
     std::vector<orvane::focus_lane> lanes(48);
-    for (uint32_t l = 0; l < 48; ++l) lanes[l] = {img.data() + 80 * l, w, 240, 700, 10, 230};
+    for (uint32_t l = 0; l < 48; ++l) lanes[l] = {img.data() + 80 * l, w, 240, 700, 10, 230, nullptr};
     float sums[48];
+    std::vector<uint16_t> taper(480);
+    auto tapered_lanes = lanes;
+    for (auto& l : tapered_lanes) l.weights = orvane::tapered_weights_twice(240, taper.data());
     // A 13-row column pass over 750 rows: taps of 230 rows, 60 rows apart.
     std::vector<float> weights(13 * 230, 0.001f), acc(size_t(w) * 13);
     std::vector<int32_t> idx(13 * 230);
@@ -473,6 +500,7 @@ TEST_P(Kernels, SpeedUps) {
         {"column_sums", [&](const kernel_table& k) { k.column_sums(other.data(), w, w, h, prof.data()); }},
         {"row_sums", [&](const kernel_table& k) { k.row_sums(other.data(), w, w, h, prof.data()); }},
         {"bandpass_abs_sums", [&](const kernel_table& k) { k.bandpass_abs_sums(lanes.data(), 48, t, sums); }},
+        {"bandpass tapered", [&](const kernel_table& k) { k.bandpass_abs_sums(tapered_lanes.data(), 48, t, sums); }},
         {"window_sum_range", [&](const kernel_table& k) {
              uint32_t lo = UINT32_MAX, hi = 0;
              k.window_sum_range(other.data(), w, h, 8, &lo, &hi);
