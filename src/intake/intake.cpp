@@ -3,6 +3,7 @@
 // measure. Every limit is checked before the first write, so a refused call
 // leaves the context and the host's images as they were.
 #include <cstddef>
+#include <cstdint>
 
 #include "context/context.h"
 #include "context/numeric.h"
@@ -105,7 +106,7 @@ struct raw_layout {
     void (*normalize)(const sensor_cfg&, sensor_cfg&);
     uint16_t (*pitch)(const sensor_cfg&);
     uint32_t (*extract)(const uint16_t*, const sensor_cfg&, uint16_t*, uint16_t*, uint16_t*,
-                        uint16_t*);
+                        uint16_t*, const raw_rows_hook*);
     uint32_t (*sweep)(cal_context&, int16_t, int32_t, const uint16_t*, const uint16_t*, uint16_t,
                       uint16_t, const gainmap&, uint16_t);
     int32_t (*detect)(const uint16_t*, sensor_cfg&);
@@ -157,13 +158,32 @@ uint32_t prepare_raw(const cal_context& ctx, const raw_layout& layout, const sen
     return 0;
 }
 
-// Extraction, black level and gains into the layout's two PD images.
+// The channel image's pass, run along with the extraction: after each block
+// row, the channel rows whose raw rows have been read, while those are in
+// cache.
+struct channel_pass {
+    gain_pass& pass;
+    uint32_t first_row;  // raw row of channel row 0
+
+    static void read(void* user, uint32_t end) {
+        const auto* c = static_cast<const channel_pass*>(user);
+        if (end > c->first_row) c->pass.run_until((end - c->first_row + 1) / 2);
+    }
+};
+
+// Extraction, black level and gains into the layout's two PD images. A
+// channel pass runs along with the extraction and is finished before the
+// PD images' gains, which plan the shared gain columns for their own width.
 uint32_t correct_pd_images(const uint16_t* raw, const raw_frame& frame, const raw_layout& layout,
                            const gainmap& map, uint16_t* first, uint16_t* second,
-                           gain_columns& columns, const kernel_table& kernels) {
+                           gain_columns& columns, const kernel_table& kernels,
+                           channel_pass* channel = nullptr) {
     uint16_t width = 0;
     uint16_t height = 0;
-    const uint32_t status = layout.extract(raw, frame.cfg, first, second, &width, &height);
+    const raw_rows_hook hook{channel_pass::read, channel};
+    const uint32_t status = layout.extract(raw, frame.cfg, first, second, &width, &height,
+                                           channel != nullptr ? &hook : nullptr);
+    if (channel != nullptr) channel->pass.run_until(UINT32_MAX);
     if (status != 0) return status;
     const uint16_t* table_first = layout.vertical ? map.left_v : map.left;
     const uint16_t* table_second = layout.vertical ? map.right_v : map.right;
@@ -186,30 +206,50 @@ uint32_t add_raw(cal_context* ctx, int32_t frame_index, int32_t lens_position, c
 
     uint16_t* first = layout.vertical ? ctx->img_left_v : ctx->img_left;
     uint16_t* second = layout.vertical ? ctx->img_right_v : ctx->img_right;
-    const uint32_t extracted =
-        correct_pd_images(raw, frame, layout, *map, first, second, ctx->gain_cols, context_kernels(*ctx));
-    if (extracted != 0) return extracted;
+    const kernel_table& kernels = context_kernels(*ctx);
+    // Only the frame's pixels and the layout choose the channel, so it is
+    // known before the extraction (the layout was checked by prepare_raw,
+    // so the extraction cannot fail now).
+    if (layout.detect(raw, frame.cfg) != 0) {
+        // Only a failed channel detection skips the focus measure, after
+        // the PD sweep. The sweep's flags are those of its last window
+        // alone: letting them skip the measure would leave every window's
+        // focus value of this frame stale.
+        const uint32_t extracted =
+            correct_pd_images(raw, frame, layout, *map, first, second, ctx->gain_cols, kernels);
+        if (extracted != 0) return extracted;
+        layout.sweep(*ctx, index, lens_position, first, second, frame.width, frame.height, *map,
+                     frame.pitch);
+        return kHardFailure;
+    }
 
-    const uint32_t swept = layout.sweep(*ctx, index, lens_position, first, second, frame.width,
-                                        frame.height, *map, frame.pitch);
-    // Only a failed channel detection skips the focus measure. The sweep's
-    // flags are those of its last window alone: letting them skip the
-    // measure would leave every window's focus value of this frame stale.
-    if (layout.detect(raw, frame.cfg) != 0) return kHardFailure;
-
-    // The channel image replaces the first PD image, which the sweep is done with.
+    // The channel image ends where the first PD image would be, so it is
+    // built there while the first PD image goes to the other layout's
+    // (scratch in this call). It is gathered, black-corrected and
+    // gain-corrected (the mean of the two tables) row by row as the
+    // extraction passes its raw rows, each finished row summed into the
+    // focus windows' bands.
+    uint16_t* channel = first;
+    first = layout.vertical ? ctx->img_left : ctx->img_left_v;
     uint16_t table[kMaxGainCells];
     averaged_table(layout.vertical ? map->left_v : map->left,
                    layout.vertical ? map->right_v : map->right, table);
-    // Gathered, black-corrected and gain-corrected row by row.
-    ctx->state.bayer_channel = static_cast<uint8_t>(frame.cfg.bayer_channel);
     const row_source source = channel_rows(raw, frame.cfg);
     band_sums_store* bands =
-        window_bands(*ctx, kBandsFocus, first, frame.channel.width, frame.channel.height);
-    black_and_gain(context_kernels(*ctx), first, frame.channel.width, frame.channel.height,
+        window_bands(*ctx, kBandsFocus, channel, frame.channel.width, frame.channel.height);
+    gain_pass pass(kernels, channel, frame.channel.width, frame.channel.height,
                    frame.cfg.black_level, table, map->cols, map->rows, ctx->gain_cols, &source,
                    bands);
-    return swept | focus_sweep(*ctx, index, first, frame.channel.width, frame.channel.height);
+    channel_pass rows{pass, static_cast<uint32_t>(frame.cfg.margin_y) +
+                                ((static_cast<uint32_t>(frame.cfg.bayer_channel - 1) >> 1) & 1u)};
+    const uint32_t extracted =
+        correct_pd_images(raw, frame, layout, *map, first, second, ctx->gain_cols, kernels, &rows);
+    if (extracted != 0) return extracted;
+    ctx->state.bayer_channel = static_cast<uint8_t>(frame.cfg.bayer_channel);
+
+    const uint32_t swept = layout.sweep(*ctx, index, lens_position, first, second, frame.width,
+                                        frame.height, *map, frame.pitch);
+    return swept | focus_sweep(*ctx, index, channel, frame.channel.width, frame.channel.height);
 }
 
 // Limits of the dual-photodiode calls; the images are the host's.

@@ -103,7 +103,8 @@ constexpr size_t kAheadBlocks = 16;
 
 template <bool Vertical>
 uint32_t extract_layout(const uint16_t* raw, const sensor_cfg& cfg, uint16_t* out_a,
-                        uint16_t* out_b, uint16_t* width, uint16_t* height) {
+                        uint16_t* out_b, uint16_t* width, uint16_t* height,
+                        const raw_rows_hook* hook) {
     block_grid grid{};
     const uint32_t status = plan_grid(cfg, Vertical, grid);
     if (status != 0) return status;
@@ -161,6 +162,9 @@ uint32_t extract_layout(const uint16_t* raw, const sensor_cfg& cfg, uint16_t* ou
                 out_b[idx] = static_cast<uint16_t>(b);
             }
         }
+        if (hook != nullptr) {
+            hook->read(hook->user, cfg.margin_y + static_cast<uint32_t>((r + 1) << grid.shy));
+        }
     }
     *width = grid.width;
     *height = grid.height;
@@ -179,13 +183,14 @@ uint32_t pd_layout_size(const sensor_cfg& cfg, bool vertical, uint16_t* width, u
 }
 
 uint32_t extract_pd(const uint16_t* raw, const sensor_cfg& cfg, uint16_t* left, uint16_t* right,
-                    uint16_t* width, uint16_t* height) {
-    return extract_layout<false>(raw, cfg, left, right, width, height);
+                    uint16_t* width, uint16_t* height, const raw_rows_hook* hook) {
+    return extract_layout<false>(raw, cfg, left, right, width, height, hook);
 }
 
 uint32_t extract_pd_vertical(const uint16_t* raw, const sensor_cfg& cfg, uint16_t* first,
-                             uint16_t* second, uint16_t* width, uint16_t* height) {
-    return extract_layout<true>(raw, cfg, first, second, width, height);
+                             uint16_t* second, uint16_t* width, uint16_t* height,
+                             const raw_rows_hook* hook) {
+    return extract_layout<true>(raw, cfg, first, second, width, height, hook);
 }
 
 void subtract_black(uint16_t* image, uint16_t width, uint16_t height, uint16_t black) {

@@ -21,11 +21,20 @@ uint16_t compute_pd_pitch_vertical(const sensor_cfg& cfg);
 // than 20,000,000 samples, nothing to extract).
 uint32_t pd_layout_size(const sensor_cfg& cfg, bool vertical, uint16_t* width, uint16_t* height);
 
-// 0 or 4; on 4 nothing is written.
+// Told after each block row of an extraction that the raw rows [0, end)
+// have been read, so that a caller's own pass over those rows runs while
+// they are in cache.
+struct raw_rows_hook {
+    void (*read)(void* user, uint32_t end);
+    void* user;
+};
+
+// 0 or 4; on 4 nothing is written and the hook is not called.
 uint32_t extract_pd(const uint16_t* raw, const sensor_cfg& cfg, uint16_t* left, uint16_t* right,
-                    uint16_t* width, uint16_t* height);
+                    uint16_t* width, uint16_t* height, const raw_rows_hook* hook = nullptr);
 uint32_t extract_pd_vertical(const uint16_t* raw, const sensor_cfg& cfg, uint16_t* first,
-                             uint16_t* second, uint16_t* width, uint16_t* height);
+                             uint16_t* second, uint16_t* width, uint16_t* height,
+                             const raw_rows_hook* hook = nullptr);
 
 void subtract_black(uint16_t* image, uint16_t width, uint16_t height, uint16_t black);
 

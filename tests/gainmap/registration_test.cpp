@@ -161,7 +161,8 @@ corrected correct_flat_field(layout kind, int8_t cols, int8_t rows) {
         out.second.resize(raw.size());
         EXPECT_EQ(
             (vertical ? extract_pd_vertical : extract_pd)(
-                raw.data(), sorted, out.first.data(), out.second.data(), &out.width, &out.height),
+                raw.data(), sorted, out.first.data(), out.second.data(), &out.width, &out.height,
+                nullptr),
             0u);
         if (vertical) {
             table_first = map.left_v;

@@ -248,6 +248,39 @@ TEST_F(Intake, VerticalLayoutUsesItsOwnTablesAndBuffers) {
     expect_same_state();
 }
 
+TEST_F(Intake, ChannelImageBuiltAlongTheExtractionMatchesTheStepByStepIntake) {
+    // Frames whose last channel rows lie below the last block row, so part
+    // of the channel image is corrected after the extraction's last block
+    // row, with PD images of another width than the channel image.
+    struct geometry {
+        uint16_t width, height, margin_x, margin_y;
+    };
+    for (const geometry g : {geometry{64, 48, 2, 3}, geometry{66, 53, 1, 5}, geometry{40, 30, 0, 0}}) {
+        for (const bool vertical : {false, true}) {
+            for (int channel = 1; channel <= 4; ++channel) {
+                SCOPED_TRACE(testing::Message() << g.width << " x " << g.height << " vertical "
+                                                << vertical << " channel " << channel);
+                make();
+                const image raw = bar_frame(g.width, g.height, vertical);
+                sensor_cfg cfg = block_cfg(g.width, g.height, g.margin_x, g.margin_y);
+                cfg.bayer_channel = static_cast<uint16_t>(channel);
+                const uint32_t status =
+                    vertical ? Orvane_add_raw_vertical(ctx.get(), 1, 5, raw.px.data(), &cfg, &map)
+                             : Orvane_add_raw(ctx.get(), 1, 5, raw.px.data(), &cfg, &map);
+                ASSERT_NE(status, kHard);
+                image ch = channel_image(raw, cfg, channel);
+                const std::vector<uint16_t> table = vertical ? mean_table(map.left_v, map.right_v)
+                                                             : mean_table(map.left, map.right);
+                correct(*ref, ch, 64, table.data(), map);
+                const uint16_t* own = vertical ? ctx->img_left_v : ctx->img_left;
+                EXPECT_TRUE(std::equal(ch.px.begin(), ch.px.end(), own));
+                reference_add_raw(*ref, 1, 5, raw, cfg, map, vertical, channel);
+                expect_same_state();
+            }
+        }
+    }
+}
+
 TEST_F(Intake, FrameIndexUsesItsLow16Bits) {
     make();
     const image raw = bar_frame(64, 48);
