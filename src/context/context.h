@@ -25,7 +25,7 @@ struct focus_tables {
     int32_t column_mean[kMaxRowLength];
     int32_t smoothed[kMaxRowLength];
     int32_t widths[kMaxRowLength];
-    uint16_t weights[2 * kMaxRowLength];  // tapered weights, each table written twice
+    uint16_t weights[3 * kMaxRowLength];  // tapered weights, each table written three times
 };
 
 // Per-column terms of the gain application and the runs of columns sharing

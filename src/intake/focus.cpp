@@ -101,10 +101,12 @@ void tapered_weights(uint16_t width, uint16_t* weights) {
     }
 }
 
-const uint16_t* tapered_weights_twice(uint16_t width, uint16_t* store) {
-    tapered_weights(width, store + width);
-    std::copy(store + width, store + 2 * size_t{width}, store);
-    return store + width;
+const uint16_t* tapered_weights_thrice(uint16_t width, uint16_t* store) {
+    uint16_t* middle = store + width;
+    tapered_weights(width, middle);
+    std::copy(middle, middle + width, store);
+    std::copy(middle, middle + width, middle + width);
+    return middle;
 }
 
 float tapered_sum(const int16_t* samples, uint16_t width, uint16_t height, uint16_t* weights) {
@@ -227,7 +229,7 @@ float window_focus(cal_context& ctx, const uint16_t* roi, uint16_t width, uint16
                                   kBandpass.b[2]};
     focus_lane lane = {roi, width, width, height, 0, width, nullptr};
     float sum = 0.0f;
-    if (tapered) lane.weights = tapered_weights_twice(width, ctx.focus.weights);
+    if (tapered) lane.weights = tapered_weights_thrice(width, ctx.focus.weights);
     if (ctx.settings.focus_abs_sum == 1 || tapered) {
         kernels.bandpass_abs_sums(&lane, 1, terms, &sum);
         return sum;

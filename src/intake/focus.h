@@ -22,9 +22,9 @@ float abs_sum(const int16_t* samples, uint16_t first, uint16_t end, uint16_t wid
 void tapered_weights(uint16_t width, uint16_t* weights);
 // `weights` is scratch of at least `width` entries; it receives the weights.
 float tapered_sum(const int16_t* samples, uint16_t width, uint16_t height, uint16_t* weights);
-// tapered_weights written twice into store[0, 2 width), as the band-pass
-// kernels read a weights row; returns the second copy.
-const uint16_t* tapered_weights_twice(uint16_t width, uint16_t* store);
+// tapered_weights written three times into store[0, 3 width), as the
+// band-pass kernels read a weights row; returns the second copy.
+const uint16_t* tapered_weights_thrice(uint16_t width, uint16_t* store);
 
 struct line_result {
     int32_t first;

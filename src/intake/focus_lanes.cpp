@@ -11,7 +11,7 @@ namespace orvane {
 namespace {
 
 // The tapered weights of every window width of a grid (a grid has one or
-// two), each table written twice as the kernels read it.
+// two), each table written three times as the kernels read it.
 struct tapered_tables {
     explicit tapered_tables(uint16_t* s) : store(s) {}
 
@@ -26,10 +26,10 @@ struct tapered_tables {
         for (uint32_t t = 0; t < count; ++t) {
             if (widths[t] == width) return tables[t];
         }
-        if (used + 2 * size_t{width} > 2 * static_cast<size_t>(kMaxRowLength)) return nullptr;
+        if (used + 3 * size_t{width} > 3 * static_cast<size_t>(kMaxRowLength)) return nullptr;
         widths[count] = width;
-        tables[count] = tapered_weights_twice(width, store + used);
-        used += 2 * size_t{width};
+        tables[count] = tapered_weights_thrice(width, store + used);
+        used += 3 * size_t{width};
         return tables[count++];
     }
 };

@@ -20,8 +20,9 @@ namespace orvane {
 // [first, last) are summed in that order. With column weights, each term is
 // (absolute value * weights[column]) >> 8 instead (the tapered variant).
 // The vector kernels read a weights row as a window of stride 0, whose
-// loads across a row's end may start before it: weights[-width, width)
-// must be readable (the table written twice, `weights` at the second).
+// loads across a row's end may start before it or reach past it:
+// weights[-width, 2 width) must be readable (the table written three times,
+// `weights` at the second).
 struct focus_lane {
     const uint16_t* origin;
     size_t stride;

@@ -299,8 +299,8 @@ TEST_P(Kernels, BandpassAbsSums) {
         const uint32_t count = 1 + r.below(40);  // more than two registers of lanes
         std::vector<orvane::focus_lane> lanes(count);
         // Every other round weighted (now and then only some lanes): each
-        // lane's table written twice in a buffer of exactly that size, so a
-        // read outside [-width, width) is a sanitizer finding.
+        // lane's table written three times in a buffer of exactly that size,
+        // so a read outside [-width, 2 width) is a sanitizer finding.
         const uint32_t weighting = round % 2 == 0 ? 0 : (r.below(8) == 0 ? 2 : 1);
         std::vector<std::vector<uint16_t>> tables(count);
         uint32_t lane_index = 0;
@@ -314,8 +314,8 @@ TEST_P(Kernels, BandpassAbsSums) {
             l = {image.data() + static_cast<size_t>(y0) * stride + x0, stride, w, h, first, last, nullptr};
             std::vector<uint16_t>& table = tables[lane_index++];
             if (weighting == 1 || (weighting == 2 && r.below(2) == 0)) {
-                table = r.samples(w);
-                table.insert(table.end(), table.begin(), table.end());
+                const auto row = r.samples(w);
+                for (int copy = 0; copy < 3; ++copy) table.insert(table.end(), row.begin(), row.end());
                 l.weights = table.data() + w;
             }
         }
@@ -361,9 +361,9 @@ TEST_P(Kernels, BandpassAbsSumMatchesTheFocusFilter) {
     EXPECT_GT(want, 16777216.0f);
 
     // The tapered variant: the same window with column weights.
-    std::vector<uint16_t> store(2 * size_t(w)), scratch(w);
+    std::vector<uint16_t> store(3 * size_t(w)), scratch(w);
     orvane::focus_lane tapered{roi.data(), w, w, h, 0, w, nullptr};
-    tapered.weights = orvane::tapered_weights_twice(w, store.data());
+    tapered.weights = orvane::tapered_weights_thrice(w, store.data());
     float got_tapered = 0.0f;
     vec.bandpass_abs_sums(&tapered, 1, production_terms(), &got_tapered);
     const float want_tapered = orvane::tapered_sum(filtered.data(), w, h, scratch.data());
@@ -466,9 +466,9 @@ TEST_P(Kernels, SpeedUps) {
     std::vector<orvane::focus_lane> lanes(48);
     for (uint32_t l = 0; l < 48; ++l) lanes[l] = {img.data() + 80 * l, w, 240, 700, 10, 230, nullptr};
     float sums[48];
-    std::vector<uint16_t> taper(480);
+    std::vector<uint16_t> taper(720);
     auto tapered_lanes = lanes;
-    for (auto& l : tapered_lanes) l.weights = orvane::tapered_weights_twice(240, taper.data());
+    for (auto& l : tapered_lanes) l.weights = orvane::tapered_weights_thrice(240, taper.data());
     // A 13-row column pass over 750 rows: taps of 230 rows, 60 rows apart.
     std::vector<float> weights(13 * 230, 0.001f), acc(size_t(w) * 13);
     std::vector<int32_t> idx(13 * 230);
