@@ -218,7 +218,7 @@ bool line_analysis(const int32_t* profile, int32_t n, int32_t* widths, line_resu
 }
 
 float window_focus(cal_context& ctx, const uint16_t* roi, uint16_t width, uint16_t height) {
-    const bool tapered = ctx.settings.focus_abs_sum != 1 && ctx.settings.focus_tapered == 1;
+    const bool tapered = tapered_variant(ctx.settings);
     // A window without rows or columns has no samples (sum 0) and no
     // profile (a failed line analysis).
     if (width == 0 || height == 0) {

@@ -22,6 +22,12 @@ float abs_sum(const int16_t* samples, uint16_t first, uint16_t end, uint16_t wid
 void tapered_weights(uint16_t width, uint16_t* weights);
 // `weights` is scratch of at least `width` entries; it receives the weights.
 float tapered_sum(const int16_t* samples, uint16_t width, uint16_t height, uint16_t* weights);
+// The tapered variant of the focus measure: chosen by focus_tapered unless
+// the absolute-sum variant is.
+inline bool tapered_variant(const cal_settings& s) {
+    return s.focus_abs_sum != 1 && s.focus_tapered == 1;
+}
+
 // tapered_weights written three times into store[0, 3 width), as the
 // band-pass kernels read a weights row; returns the second copy.
 const uint16_t* tapered_weights_thrice(uint16_t width, uint16_t* store);

@@ -39,7 +39,7 @@ struct tapered_tables {
 bool focus_sweep_lanes(const kernel_table& kernels, cal_context& ctx, int16_t frame_index,
                        const uint16_t* image, uint16_t width, uint16_t height, uint32_t* status) {
     const bool abs_variant = ctx.settings.focus_abs_sum == 1;
-    const bool tapered = !abs_variant && ctx.settings.focus_tapered == 1;
+    const bool tapered = tapered_variant(ctx.settings);
     const uint16_t rows = count_u16(ctx.settings.win_rows);
     const uint16_t cols = count_u16(ctx.settings.win_cols);
     const uint32_t count = static_cast<uint32_t>(rows) * cols;
